@@ -1,0 +1,148 @@
+// The vocabulary every curve answers in: the caller's constraints, a sizing
+// result with its guarantee tier, and the one error type of the core.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+
+namespace quarlen {
+
+// What the caller imposes on a sizing. Never validated: a negative fixed cost
+// or a non-positive max_size is computed with as given.
+struct SizingConstraints {
+    std::optional<Decimal> max_size;  // absent: no upper bound on the input
+    Decimal fixed_cost = ZERO;        // charged once against the profit
+};
+
+// ---- guarantee tier -------------------------------------------------------
+
+class GuaranteeTier;
+
+struct ProvenOptimal {};
+struct NumericallyGuaranteed {
+    bool convergence_conditions_met;
+};
+struct EmpiricallyValidated {
+    bool unimodality_confirmed;
+};
+struct ComposedFrom {
+    std::vector<GuaranteeTier> legs;
+};
+
+// How strongly a size is known to be optimal, with its evidence.
+class GuaranteeTier {
+public:
+    using Variant = std::variant<ProvenOptimal, NumericallyGuaranteed, EmpiricallyValidated, ComposedFrom>;
+
+    GuaranteeTier(ProvenOptimal v) : value_(v) {}
+    GuaranteeTier(NumericallyGuaranteed v) : value_(v) {}
+    GuaranteeTier(EmpiricallyValidated v) : value_(v) {}
+    GuaranteeTier(ComposedFrom v) : value_(std::move(v)) {}
+
+    // "ProvenOptimal", "NumericallyGuaranteed", "EmpiricallyValidated" or "ComposedFrom".
+    std::string_view name() const noexcept;
+    const Variant& value() const noexcept { return value_; }
+
+private:
+    Variant value_;
+};
+
+// ---- results --------------------------------------------------------------
+
+struct SizingResult {
+    GuaranteeTier guarantee_tier;
+    std::optional<std::uint32_t> iterations;  // absent for closed forms
+    Decimal optimal_delta;                    // chosen size, after max_size
+    Decimal expected_profit;                  // profit at it, net of fixed_cost
+};
+
+// ---- errors ---------------------------------------------------------------
+
+struct InvalidReserves {
+    std::string detail;
+};
+struct DidNotConverge {
+    std::uint32_t iterations_attempted;
+};
+struct NoProfitableSize {};
+struct NoArbitrageOpportunity {};
+
+class SizingError {
+public:
+    using Variant = std::variant<InvalidReserves, DidNotConverge, NoProfitableSize, NoArbitrageOpportunity>;
+
+    SizingError(InvalidReserves v) : value_(std::move(v)) {}
+    SizingError(DidNotConverge v) : value_(v) {}
+    SizingError(NoProfitableSize v) : value_(v) {}
+    SizingError(NoArbitrageOpportunity v) : value_(v) {}
+
+    const Variant& value() const noexcept { return value_; }
+    std::string_view name() const noexcept;
+
+    // The record display the caller sees, e.g.
+    //   InvalidReserves { detail: "x must be > 0, got 0" }
+    //   DidNotConverge { iterations_attempted: 255 }
+    //   NoProfitableSize
+    std::string to_string() const;
+
+private:
+    Variant value_;
+};
+
+// Every fallible core operation returns its value or a SizingError.
+template <class T>
+using Sized = std::expected<T, SizingError>;
+
+// Shorthands for the errors, so a curve reads `return invalid("...")`.
+inline std::unexpected<SizingError> invalid(std::string detail) {
+    return std::unexpected(SizingError(InvalidReserves{std::move(detail)}));
+}
+inline std::unexpected<SizingError> did_not_converge(std::uint32_t iterations_attempted) {
+    return std::unexpected(SizingError(DidNotConverge{iterations_attempted}));
+}
+inline std::unexpected<SizingError> no_profitable_size() {
+    return std::unexpected(SizingError(NoProfitableSize{}));
+}
+inline std::unexpected<SizingError> no_arbitrage() {
+    return std::unexpected(SizingError(NoArbitrageOpportunity{}));
+}
+
+// "<message><value>" for the many details that end in "got {}".
+inline std::string got(std::string_view message, Decimal value) {
+    std::string text(message);
+    text += value.to_string();
+    return text;
+}
+
+// The detail every optimal-size procedure gives for reference_price <= 0.
+inline std::unexpected<SizingError> invalid_reference_price(Decimal reference_price) {
+    return invalid(got("reference_price must be > 0, got ", reference_price));
+}
+
+// The last steps every curve shares once it has its unconstrained size:
+// cap it by max_size (the computed size on a tie), reject a size that is not
+// positive, quote it, and charge (out - price * size) - fixed_cost, in that
+// order. A quote error is returned unchanged; a profit that is not positive is
+// NoProfitableSize.
+template <class Pool>
+Sized<SizingResult> settle(const Pool& pool, Decimal reference_price, const SizingConstraints& constraints,
+                           Decimal unconstrained_size, GuaranteeTier tier,
+                           std::optional<std::uint32_t> iterations) {
+    Decimal size = unconstrained_size;
+    if (constraints.max_size) size = min(size, *constraints.max_size);
+    if (!size.is_positive()) return no_profitable_size();
+    const Sized<Decimal> out = pool.quote(size);
+    if (!out) return std::unexpected(out.error());
+    const Decimal profit = (*out - reference_price * size) - constraints.fixed_cost;
+    if (!profit.is_positive()) return no_profitable_size();
+    return SizingResult{std::move(tier), iterations, size, profit};
+}
+
+}  // namespace quarlen

@@ -1,0 +1,46 @@
+// How failures reach the Python caller.
+#pragma once
+
+#include "core/src/sizing.hpp"
+#include "python/module_state.hpp"
+
+#include <exception>
+#include <new>
+
+namespace quarlen::py {
+
+// Raises the module's internal-fault exception (a BaseException, so that a
+// handler for Exception does not swallow an arithmetic fault).
+void raise_internal_fault(const ModuleState& state, const char* message);
+
+// Raises ValueError with the error's text form.
+void raise_sizing_error(const SizingError& error);
+
+// Raises TypeError "'{type}' object is not an instance of '{expected}'", or
+// "'None' is not an instance of '{expected}'" for None.
+void raise_type_mismatch(PyObject* value, const char* expected);
+
+// Appends the note "while processing '{parameter}'" to the exception being
+// raised, as BaseException.add_note does; the exception itself is unchanged.
+void add_parameter_note(const char* parameter);
+
+// Runs `body` (which returns a new reference or null with an exception set)
+// and turns a C++ exception escaping it into a Python one. This is the only
+// place a Decimal fault is caught.
+template <class Body>
+PyObject* guarded(const ModuleState& state, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const DecimalFault& fault) {
+        raise_internal_fault(state, fault.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& other) {
+        raise_internal_fault(state, other.what());
+    } catch (...) {
+        raise_internal_fault(state, "unknown internal fault");
+    }
+    return nullptr;
+}
+
+}  // namespace quarlen::py

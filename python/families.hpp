@@ -1,0 +1,19 @@
+// The pool families the module publishes, in registration order. This order
+// is also `__all__`'s and the order in which the portfolio matches a pool
+// object to its class. Adding a family: write its entry in python/families/
+// and list it here.
+#pragma once
+
+#include <array>
+
+#include "python/pools.hpp"
+
+namespace quarlen::py {
+
+extern const PoolFamily kConstantProductFamily;
+
+inline constexpr std::array<const PoolFamily*, 1> kPoolFamilies = {
+    &kConstantProductFamily,
+};
+
+}  // namespace quarlen::py

@@ -1,0 +1,150 @@
+// The module: its definition, and the execution step that registers the
+// classes and functions.
+#include <Python.h>
+
+#include "python/errors.hpp"
+#include "python/module_state.hpp"
+#include "python/pools.hpp"
+#include "python/portfolio.hpp"
+#include "python/results.hpp"
+
+namespace quarlen::py {
+
+namespace {
+
+// Adds `object` as a module attribute and appends its name to __all__.
+bool publish(PyObject* module, PyObject* all, const char* name, PyObject* object) {
+    if (PyModule_AddObjectRef(module, name, object) < 0) return false;
+    PyRef text = PyRef::steal(PyUnicode_FromString(name));
+    return text && PyList_Append(all, text.get()) == 0;
+}
+
+PyTypeObject* publish_type(PyObject* module, PyObject* all, PyType_Spec* spec) {
+    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, spec, nullptr));
+    if (!type) return nullptr;
+    PyRef name = PyRef::steal(PyType_GetName(reinterpret_cast<PyTypeObject*>(type.get())));
+    if (!name) return nullptr;
+    const char* text = PyUnicode_AsUTF8(name.get());
+    if (text == nullptr || !publish(module, all, text, type.get())) return nullptr;
+    // The module state keeps its own reference; the type lives as long as the module.
+    return reinterpret_cast<PyTypeObject*>(type.release());
+}
+
+bool publish_function(PyObject* module, PyObject* all, PyMethodDef* definition) {
+    PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, nullptr));
+    return function && publish(module, all, definition->ml_name, function.get());
+}
+
+PyMethodDef portfolio_definition = {
+    "portfolio_optimize",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(portfolio_optimize_function)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "portfolio_optimize(total_capital_budget, opportunities)\n--\n\n",
+};
+
+// __all__, created when missing.
+PyRef all_list(PyObject* module) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (all) return all;
+    PyErr_Clear();
+    all = PyRef::steal(PyList_New(0));
+    if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return PyRef();
+    return all;
+}
+
+int execute(PyObject* module) {
+    ModuleState& state = module_state(module);
+    PyRef all = all_list(module);
+    if (!all) return -1;
+
+    for (const PoolFamily* family : kPoolFamilies) {
+        if (family->parameters.size() > max_pool_parameters()) {
+            PyErr_Format(PyExc_SystemError, "%s declares too many parameters", family->function_name);
+            return -1;
+        }
+    }
+
+    PyRef decimal_module = PyRef::steal(PyImport_ImportModule("decimal"));
+    if (!decimal_module) return -1;
+    state.decimal_class = PyObject_GetAttrString(decimal_module.get(), "Decimal");
+    if (state.decimal_class == nullptr) return -1;
+
+    state.internal_fault = PyErr_NewExceptionWithDoc(
+        "quarlen.InternalFault",
+        "An internal fault of the exact arithmetic (an overflow or a division by zero) that aborted the call.\n\n"
+        "It derives from BaseException, not Exception, so that a handler for Exception does not swallow it;\n"
+        "catch quarlen.InternalFault by name.",
+        PyExc_BaseException, nullptr);
+    if (state.internal_fault == nullptr) return -1;
+
+    // Registration order is the order of __all__: the four record classes,
+    // the pool classes, the sizing functions, portfolio_optimize.
+    if (!(state.sizing_result_type = publish_type(module, all.get(), &sizing_result_spec))) return -1;
+    if (!(state.constraints_type = publish_type(module, all.get(), &constraints_spec))) return -1;
+    if (!(state.allocated_position_type = publish_type(module, all.get(), &allocated_position_spec))) return -1;
+    if (!(state.portfolio_result_type = publish_type(module, all.get(), &portfolio_result_spec))) return -1;
+    const std::span<PyType_Spec* const> pool_specs = pool_type_specs();
+    for (std::size_t i = 0; i < pool_specs.size(); ++i) {
+        if (!(state.pool_types[i] = publish_type(module, all.get(), pool_specs[i]))) return -1;
+    }
+    for (PyMethodDef* definition : pool_function_defs()) {
+        if (!publish_function(module, all.get(), definition)) return -1;
+    }
+    if (!publish_function(module, all.get(), &portfolio_definition)) return -1;
+
+    // Not part of __all__: the fault type, for callers that catch it by name.
+    return PyModule_AddObjectRef(module, "InternalFault", state.internal_fault);
+}
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+    ModuleState& state = module_state(module);
+    Py_VISIT(state.sizing_result_type);
+    Py_VISIT(state.constraints_type);
+    Py_VISIT(state.allocated_position_type);
+    Py_VISIT(state.portfolio_result_type);
+    for (PyTypeObject* type : state.pool_types) Py_VISIT(type);
+    Py_VISIT(state.internal_fault);
+    Py_VISIT(state.decimal_class);
+    return 0;
+}
+
+int clear(PyObject* module) {
+    ModuleState& state = module_state(module);
+    Py_CLEAR(state.sizing_result_type);
+    Py_CLEAR(state.constraints_type);
+    Py_CLEAR(state.allocated_position_type);
+    Py_CLEAR(state.portfolio_result_type);
+    for (PyTypeObject*& type : state.pool_types) Py_CLEAR(type);
+    Py_CLEAR(state.internal_fault);
+    Py_CLEAR(state.decimal_class);
+    return 0;
+}
+
+void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute)},
+#ifdef Py_mod_gil
+    // Everything the module shares between calls is immutable after execution.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyModuleDef quarlen_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "quarlen",
+    "",
+    static_cast<Py_ssize_t>(sizeof(ModuleState)),
+    nullptr,
+    module_slots,
+    traverse,
+    clear,
+    free_module,
+};
+
+}  // namespace quarlen::py
+
+PyMODINIT_FUNC PyInit_quarlen() { return PyModuleDef_Init(&quarlen::py::quarlen_module_def); }

@@ -1,0 +1,39 @@
+// What the module holds for its functions and methods: its class objects, its
+// internal-fault exception and the standard decimal.Decimal class. All of it
+// is set once while the module executes and only read afterwards, so calls on
+// any number of threads share it without a lock.
+#pragma once
+
+#include "python/families.hpp"
+#include "python/pyref.hpp"
+
+#include <array>
+#include <cstddef>
+
+namespace quarlen::py {
+
+struct ModuleState {
+    PyTypeObject* sizing_result_type;
+    PyTypeObject* constraints_type;
+    PyTypeObject* allocated_position_type;
+    PyTypeObject* portfolio_result_type;
+    // The pool classes in registration order, which is also the order in
+    // which the portfolio tries them.
+    std::array<PyTypeObject*, kPoolFamilies.size()> pool_types;
+    PyObject* internal_fault;  // derives from BaseException
+    PyObject* decimal_class;   // decimal.Decimal
+};
+
+extern PyModuleDef quarlen_module_def;
+
+inline ModuleState& module_state(PyObject* module) {
+    return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+// The state of the module that defined `type` or one of its bases; works for
+// Python subclasses of our classes as well.
+inline ModuleState& state_of_type(PyTypeObject* type) {
+    return module_state(PyType_GetModuleByDef(type, &quarlen_module_def));
+}
+
+}  // namespace quarlen::py

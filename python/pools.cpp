@@ -1,0 +1,447 @@
+#include "python/pools.hpp"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "python/boxed.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/families.hpp"
+#include "python/module_state.hpp"
+#include "python/results.hpp"
+#include "python/type_spec.hpp"
+
+namespace quarlen::py {
+
+namespace {
+
+// What a pool object holds: the validated model, and the converted
+// constructor arguments it was built from (for repr and pickling).
+struct PoolState {
+    SharedCurve curve;
+    PoolArguments arguments;
+    const PoolFamily* family;
+};
+
+// The most constructor parameters any family has, plus the three sizing ones.
+constexpr std::size_t kMaxBoundArguments = 16;
+
+constexpr Parameter kSizingParameters[] = {{"reference_price"}, {"fixed_cost"}, {"max_size"}};
+constexpr Parameter kQuoteParameters[] = {{"delta_in"}};
+
+// "PyCpmm" of "quarlen.PyCpmm".
+const char* class_name(const PoolFamily& family) { return std::strrchr(family.type_name, '.') + 1; }
+
+// The class constructor's leading parameters that have no default.
+std::size_t required_by_constructor(const PoolFamily& family) {
+    std::size_t required = 0;
+    for (const Parameter& parameter : family.parameters) {
+        if (!std::holds_alternative<std::monostate>(parameter.class_default)) break;
+        ++required;
+    }
+    return required;
+}
+
+// ---- argument conversion ------------------------------------------------
+
+// A bin mapping: "bin_id" first (as a signed 32-bit integer), then "price",
+// "reserve_x" and "reserve_y" are read, then those three are converted.
+std::optional<DlmmBin> to_bin(PyObject* mapping) {
+    PyRef bin_id_object = item_of(mapping, "bin_id");
+    if (!bin_id_object) return std::nullopt;
+    const std::optional<std::int32_t> bin_id = to_int32(bin_id_object.get());
+    if (!bin_id) return std::nullopt;
+    PyRef price_object = item_of(mapping, "price");
+    if (!price_object) return std::nullopt;
+    PyRef reserve_x_object = item_of(mapping, "reserve_x");
+    if (!reserve_x_object) return std::nullopt;
+    PyRef reserve_y_object = item_of(mapping, "reserve_y");
+    if (!reserve_y_object) return std::nullopt;
+    const std::optional<Decimal> price = to_decimal(price_object.get(), "bin.price");
+    if (!price) return std::nullopt;
+    const std::optional<Decimal> reserve_x = to_decimal(reserve_x_object.get(), "bin.reserve_x");
+    if (!reserve_x) return std::nullopt;
+    const std::optional<Decimal> reserve_y = to_decimal(reserve_y_object.get(), "bin.reserve_y");
+    if (!reserve_y) return std::nullopt;
+    return DlmmBin{*price, *reserve_x, *reserve_y, *bin_id};
+}
+
+std::optional<std::vector<Decimal>> to_numbers(const std::vector<PyRef>& items, const char* name) {
+    std::vector<Decimal> numbers;
+    numbers.reserve(items.size());
+    for (const PyRef& item : items) {
+        const std::optional<Decimal> number = to_decimal(item.get(), name);
+        if (!number) return std::nullopt;
+        numbers.push_back(*number);
+    }
+    return numbers;
+}
+
+std::optional<std::vector<Decimal>> to_pair(const std::vector<PyRef>& items, const char* name) {
+    if (items.size() != 2) {
+        PyErr_Format(PyExc_ValueError, "%s must contain exactly 2 elements", name);
+        return std::nullopt;
+    }
+    const std::string first = std::string(name) + "[0]";
+    const std::string second = std::string(name) + "[1]";
+    const std::optional<Decimal> a = to_decimal(items[0].get(), first);
+    if (!a) return std::nullopt;
+    const std::optional<Decimal> b = to_decimal(items[1].get(), second);
+    if (!b) return std::nullopt;
+    return std::vector<Decimal>{*a, *b};
+}
+
+std::optional<std::vector<DlmmBin>> to_bins(const std::vector<PyRef>& items) {
+    std::vector<DlmmBin> bins;
+    bins.reserve(items.size());
+    for (const PyRef& item : items) {
+        std::optional<DlmmBin> bin = to_bin(item.get());
+        if (!bin) return std::nullopt;
+        bins.push_back(*bin);
+    }
+    return bins;
+}
+
+// Converts a family's constructor arguments: first what binding converts
+// (sequences, indices, flags; a failure carries the note naming the
+// parameter), then every number in parameter order. An empty slot in `bound`
+// takes the class constructor's default.
+std::optional<PoolArguments> to_pool_arguments(const PoolFamily& family, std::span<const PyRef> bound) {
+    const std::span<const Parameter> parameters = family.parameters;
+    std::vector<ArgumentValue> values(parameters.size());
+    std::vector<std::vector<PyRef>> items(parameters.size());
+
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const Parameter& parameter = parameters[i];
+        PyObject* object = bound[i].get();
+        if (object == nullptr) {
+            if (const auto* index = std::get_if<std::uint64_t>(&parameter.class_default)) values[i] = *index;
+            if (const auto* flag = std::get_if<bool>(&parameter.class_default)) values[i] = *flag;
+            continue;
+        }
+        switch (parameter.kind) {
+        case ParameterKind::Number:
+            break;
+        case ParameterKind::Numbers:
+        case ParameterKind::Pair:
+        case ParameterKind::Bins: {
+            std::optional<std::vector<PyRef>> sequence = to_items(object);
+            if (!sequence) {
+                add_parameter_note(parameter.name);
+                return std::nullopt;
+            }
+            items[i] = std::move(*sequence);
+            break;
+        }
+        case ParameterKind::Index: {
+            const std::optional<std::uint64_t> index = to_index(object);
+            if (!index) {
+                add_parameter_note(parameter.name);
+                return std::nullopt;
+            }
+            values[i] = *index;
+            break;
+        }
+        case ParameterKind::Flag: {
+            const std::optional<bool> flag = to_flag(object);
+            if (!flag) {
+                add_parameter_note(parameter.name);
+                return std::nullopt;
+            }
+            values[i] = *flag;
+            break;
+        }
+        }
+    }
+
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const Parameter& parameter = parameters[i];
+        switch (parameter.kind) {
+        case ParameterKind::Number: {
+            const std::optional<Decimal> number = to_decimal(bound[i].get(), parameter.name);
+            if (!number) return std::nullopt;
+            values[i] = *number;
+            break;
+        }
+        case ParameterKind::Numbers: {
+            std::optional<std::vector<Decimal>> numbers = to_numbers(items[i], parameter.element_name);
+            if (!numbers) return std::nullopt;
+            values[i] = std::move(*numbers);
+            break;
+        }
+        case ParameterKind::Pair: {
+            std::optional<std::vector<Decimal>> pair = to_pair(items[i], parameter.name);
+            if (!pair) return std::nullopt;
+            values[i] = std::move(*pair);
+            break;
+        }
+        case ParameterKind::Bins: {
+            std::optional<std::vector<DlmmBin>> bins = to_bins(items[i]);
+            if (!bins) return std::nullopt;
+            values[i] = std::move(*bins);
+            break;
+        }
+        case ParameterKind::Index:
+        case ParameterKind::Flag:
+            break;
+        }
+    }
+    return PoolArguments(std::move(values));
+}
+
+// Validates the converted arguments through the family's constructor.
+std::optional<SharedCurve> build_curve(const PoolFamily& family, const PoolArguments& arguments) {
+    Sized<SharedCurve> curve = family.build(arguments);
+    if (!curve) {
+        raise_sizing_error(curve.error());
+        return std::nullopt;
+    }
+    return std::move(*curve);
+}
+
+// Converts reference_price, fixed_cost and max_size, in that order, and sizes.
+PyObject* optimal_size_of(const ModuleState& state, const AmmCurve& curve, std::span<const PyRef> sizing_arguments) {
+    const std::optional<Decimal> reference_price = to_decimal(sizing_arguments[0].get(), "reference_price");
+    if (!reference_price) return nullptr;
+    const std::optional<SizingConstraints> constraints =
+        to_constraints(sizing_arguments[1].get(), sizing_arguments[2].get());
+    if (!constraints) return nullptr;
+    const Sized<SizingResult> result = curve.optimal_size(*reference_price, *constraints);
+    if (!result) {
+        raise_sizing_error(result.error());
+        return nullptr;
+    }
+    return new_sizing_result(state, *result);
+}
+
+// ---- Python views of the stored arguments (repr, pickling) --------------
+
+PyObject* bin_to_python(const ModuleState& state, const DlmmBin& bin) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    PyRef bin_id = PyRef::steal(PyLong_FromLong(bin.bin_id));
+    PyRef price = bin_id ? PyRef::steal(from_decimal(state, bin.price)) : PyRef();
+    PyRef reserve_x = price ? PyRef::steal(from_decimal(state, bin.reserve_x)) : PyRef();
+    PyRef reserve_y = reserve_x ? PyRef::steal(from_decimal(state, bin.reserve_y)) : PyRef();
+    if (!reserve_y) return nullptr;
+    if (PyDict_SetItemString(dict.get(), "bin_id", bin_id.get()) < 0 ||
+        PyDict_SetItemString(dict.get(), "price", price.get()) < 0 ||
+        PyDict_SetItemString(dict.get(), "reserve_x", reserve_x.get()) < 0 ||
+        PyDict_SetItemString(dict.get(), "reserve_y", reserve_y.get()) < 0)
+        return nullptr;
+    return dict.release();
+}
+
+template <class Item, class Convert>
+PyObject* list_to_python(const std::vector<Item>& items, Convert convert) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = convert(items[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+PyObject* argument_to_python(const ModuleState& state, const ArgumentValue& value) {
+    if (const auto* number = std::get_if<Decimal>(&value)) return from_decimal(state, *number);
+    if (const auto* numbers = std::get_if<std::vector<Decimal>>(&value))
+        return list_to_python(*numbers, [&](Decimal d) { return from_decimal(state, d); });
+    if (const auto* bins = std::get_if<std::vector<DlmmBin>>(&value))
+        return list_to_python(*bins, [&](const DlmmBin& bin) { return bin_to_python(state, bin); });
+    if (const auto* index = std::get_if<std::uint64_t>(&value)) return PyLong_FromUnsignedLongLong(*index);
+    return PyBool_FromLong(std::get<bool>(value) ? 1 : 0);
+}
+
+// The constructor arguments as a tuple of Python values the constructor accepts.
+PyObject* arguments_tuple(const ModuleState& state, const PoolArguments& arguments) {
+    const std::vector<ArgumentValue>& values = arguments.values();
+    PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = argument_to_python(state, values[i]);
+        if (item == nullptr) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return tuple.release();
+}
+
+// ---- the class ----------------------------------------------------------
+
+template <std::size_t F>
+PyObject* pool_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    const PoolFamily& family = *kPoolFamilies[F];
+    const ModuleState& state = state_of_type(type);
+    return guarded(state, [&]() -> PyObject* {
+        PyRef bound[kMaxBoundArguments];
+        const Signature signature{nullptr, class_name(family), family.parameters, {},
+                                  required_by_constructor(family)};
+        const std::span<PyRef> slots(bound, family.parameters.size());
+        if (!bind_arguments(signature, args, kwargs, slots)) return nullptr;
+        std::optional<PoolArguments> arguments = to_pool_arguments(family, slots);
+        if (!arguments) return nullptr;
+        std::optional<SharedCurve> curve = build_curve(family, *arguments);
+        if (!curve) return nullptr;
+        return box(type, PoolState{std::move(*curve), std::move(*arguments), &family});
+    });
+}
+
+const ModuleState& state_of_method(PyTypeObject* defining_class) {
+    return *static_cast<const ModuleState*>(PyType_GetModuleState(defining_class));
+}
+
+PyObject* pool_quote(PyObject* self, PyTypeObject* defining_class, PyObject* const* args, std::size_t nargsf,
+                     PyObject* kwnames) {
+    const ModuleState& state = state_of_method(defining_class);
+    const PoolState& pool = unbox<PoolState>(self);
+    return guarded(state, [&]() -> PyObject* {
+        PyRef bound[1];
+        const Signature signature{class_name(*pool.family), "quote", kQuoteParameters, {}, 1};
+        if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
+        const std::optional<Decimal> delta_in = to_decimal(bound[0].get(), "delta_in");
+        if (!delta_in) return nullptr;
+        const Sized<Decimal> out = pool.curve->quote(*delta_in);
+        if (!out) {
+            raise_sizing_error(out.error());
+            return nullptr;
+        }
+        return from_decimal(state, *out);
+    });
+}
+
+PyObject* pool_optimal_size(PyObject* self, PyTypeObject* defining_class, PyObject* const* args, std::size_t nargsf,
+                            PyObject* kwnames) {
+    const ModuleState& state = state_of_method(defining_class);
+    const PoolState& pool = unbox<PoolState>(self);
+    return guarded(state, [&]() -> PyObject* {
+        PyRef bound[3];
+        const Signature signature{class_name(*pool.family), "optimal_size", kSizingParameters, {}, 1};
+        if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
+        return optimal_size_of(state, *pool.curve, bound);
+    });
+}
+
+PyObject* pool_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* const*, std::size_t nargsf,
+                      PyObject* kwnames) {
+    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0)) {
+        PyErr_SetString(PyExc_TypeError, "__reduce__() takes no arguments");
+        return nullptr;
+    }
+    const ModuleState& state = state_of_method(defining_class);
+    PyRef arguments = PyRef::steal(arguments_tuple(state, unbox<PoolState>(self).arguments));
+    if (!arguments) return nullptr;
+    return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get());
+}
+
+PyObject* pool_repr(PyObject* self) {
+    const PoolState& pool = unbox<PoolState>(self);
+    const ModuleState& state = state_of_type(Py_TYPE(self));
+    PyRef text = PyRef::steal(PyUnicode_FromFormat("%s(", class_name(*pool.family)));
+    const std::vector<ArgumentValue>& values = pool.arguments.values();
+    for (std::size_t i = 0; text && i < values.size(); ++i) {
+        PyRef value = PyRef::steal(argument_to_python(state, values[i]));
+        if (!value) return nullptr;
+        PyRef part = PyRef::steal(PyUnicode_FromFormat("%s%s=%R", i == 0 ? "" : ", ", pool.family->parameters[i].name,
+                                                       value.get()));
+        if (!part) return nullptr;
+        text = PyRef::steal(PyUnicode_Concat(text.get(), part.get()));
+    }
+    if (!text) return nullptr;
+    PyRef close = PyRef::steal(PyUnicode_FromString(")"));
+    if (!close) return nullptr;
+    return PyUnicode_Concat(text.get(), close.get());
+}
+
+template <class Method>
+PyCFunction as_function(Method method) {
+    // The interpreter calls through the generic pointer type, as METH_METHOD documents.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
+PyMethodDef pool_methods[] = {
+    {"quote", as_function(pool_quote), METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
+     "quote($self, delta_in)\n--\n\nThe pool's output for an input of delta_in."},
+    {"optimal_size", as_function(pool_optimal_size), METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
+     "optimal_size($self, reference_price, fixed_cost=None, max_size=None)\n--\n\n"
+     "The input that maximises the profit against reference_price."},
+    {"__reduce__", as_function(pool_reduce), METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
+     "Pickle support: the class and its constructor arguments."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+template <std::size_t F>
+PyType_Slot pool_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kPoolFamilies[F]->class_doc)},
+    {Py_tp_new, reinterpret_cast<void*>(pool_new<F>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<PoolState>)},
+    {Py_tp_methods, pool_methods},
+    {Py_tp_repr, reinterpret_cast<void*>(pool_repr)},
+    {0, nullptr},
+};
+
+template <std::size_t F>
+PyType_Spec pool_spec = type_spec(kPoolFamilies[F]->type_name, sizeof(Boxed<PoolState>),
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE, pool_slots<F>);
+
+// ---- the module function ------------------------------------------------
+
+// <family>_optimal_size: the constructor's steps, then optimal_size's, without
+// creating a pool object. Any constructor failure comes before a failure of
+// reference_price, fixed_cost or max_size.
+template <std::size_t F>
+PyObject* pool_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const PoolFamily& family = *kPoolFamilies[F];
+    const ModuleState& state = module_state(module);
+    return guarded(state, [&]() -> PyObject* {
+        PyRef bound[kMaxBoundArguments];
+        const std::size_t pool_parameters = family.parameters.size();
+        const Signature signature{nullptr, family.function_name, family.parameters, kSizingParameters,
+                                  pool_parameters + 1};
+        const std::span<PyRef> slots(bound, signature.size());
+        if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
+        std::optional<PoolArguments> arguments = to_pool_arguments(family, slots.first(pool_parameters));
+        if (!arguments) return nullptr;
+        std::optional<SharedCurve> curve = build_curve(family, *arguments);
+        if (!curve) return nullptr;
+        return optimal_size_of(state, **curve, slots.subspan(pool_parameters));
+    });
+}
+
+template <std::size_t F>
+PyMethodDef pool_function_def = {
+    kPoolFamilies[F]->function_name,
+    as_function(pool_function<F>),
+    METH_FASTCALL | METH_KEYWORDS,
+    kPoolFamilies[F]->function_doc,
+};
+
+template <std::size_t... F>
+constexpr std::array<PyType_Spec*, sizeof...(F)> all_specs(std::index_sequence<F...>) {
+    return {&pool_spec<F>...};
+}
+
+template <std::size_t... F>
+constexpr std::array<PyMethodDef*, sizeof...(F)> all_function_defs(std::index_sequence<F...>) {
+    return {&pool_function_def<F>...};
+}
+
+constexpr auto kSpecs = all_specs(std::make_index_sequence<kPoolFamilies.size()>());
+constexpr auto kFunctionDefs = all_function_defs(std::make_index_sequence<kPoolFamilies.size()>());
+
+}  // namespace
+
+std::span<PyType_Spec* const> pool_type_specs() noexcept { return kSpecs; }
+std::span<PyMethodDef* const> pool_function_defs() noexcept { return kFunctionDefs; }
+
+const SharedCurve* curve_of(const ModuleState& state, PyObject* object) noexcept {
+    for (PyTypeObject* type : state.pool_types) {
+        if (PyObject_TypeCheck(object, type)) return &unbox<PoolState>(object).curve;
+    }
+    return nullptr;
+}
+
+std::size_t max_pool_parameters() noexcept { return kMaxBoundArguments - std::size(kSizingParameters); }
+
+}  // namespace quarlen::py

@@ -1,0 +1,105 @@
+// portfolio_optimize(total_capital_budget, opportunities): converts the
+// opportunity mappings, runs the shadow-price allocation, returns a
+// PortfolioResult.
+#include "python/portfolio.hpp"
+
+#include "core/src/portfolio.hpp"
+#include "python/arguments.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/pools.hpp"
+#include "python/results.hpp"
+
+namespace quarlen::py {
+
+namespace {
+
+constexpr Parameter kParameters[] = {{"total_capital_budget"}, {"opportunities"}};
+constexpr Signature kSignature{nullptr, "portfolio_optimize", kParameters, {}, 2};
+
+// An optional key: a subscription that fails for any reason counts as absent,
+// and its exception is discarded; so does None.
+PyRef optional_item_of(PyObject* mapping, const char* key) {
+    PyRef value = item_of(mapping, key);
+    if (!value) PyErr_Clear();
+    if (value.get() == Py_None) return PyRef();
+    return value;
+}
+
+PyRef list_item(PyObject* list, Py_ssize_t index) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyRef::steal(PyList_GetItemRef(list, index));
+#else
+    return PyRef::borrow(PyList_GetItem(list, index));
+#endif
+}
+
+std::optional<Opportunity> to_opportunity(const ModuleState& state, PyObject* mapping) {
+    PyRef id_object = item_of(mapping, "id");
+    if (!id_object) return std::nullopt;
+    std::optional<std::string> id = to_text(id_object.get());
+    if (!id) return std::nullopt;
+
+    PyRef pool_object = item_of(mapping, "pool");
+    if (!pool_object) return std::nullopt;
+    const SharedCurve* pool = curve_of(state, pool_object.get());
+    if (pool == nullptr) {
+        PyErr_SetString(PyExc_ValueError,
+                        "opportunity 'pool' must be a supported AMM curve instance (PyCpmm, PyStableSwap, "
+                        "PyVelodromeStable, PyDlmmBook, etc.)");
+        return std::nullopt;
+    }
+
+    PyRef price_object = item_of(mapping, "reference_price");
+    if (!price_object) return std::nullopt;
+    const std::optional<Decimal> reference_price = to_decimal(price_object.get(), "reference_price");
+    if (!reference_price) return std::nullopt;
+
+    PyRef fixed_cost = optional_item_of(mapping, "fixed_cost");
+    PyRef max_size = optional_item_of(mapping, "max_size");
+    std::optional<SizingConstraints> constraints = to_constraints(fixed_cost.get(), max_size.get());
+    if (!constraints) return std::nullopt;
+
+    return Opportunity{std::move(*id), *pool, *reference_price, std::move(*constraints)};
+}
+
+}  // namespace
+
+PyObject* portfolio_optimize_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = module_state(module);
+    return guarded(state, [&]() -> PyObject* {
+        PyRef bound[2];
+        if (!bind_arguments(kSignature, args, nargs, kwnames, bound)) return nullptr;
+        PyObject* list = bound[1].get();
+        if (!PyList_Check(list)) {
+            raise_type_mismatch(list, "list");
+            add_parameter_note("opportunities");
+            return nullptr;
+        }
+
+        const std::optional<Decimal> budget = to_decimal(bound[0].get(), "total_capital_budget");
+        if (!budget) return nullptr;
+        const std::expected<PortfolioConfig, std::string> config = PortfolioConfig::create(*budget);
+        if (!config) {
+            PyErr_SetString(PyExc_ValueError, config.error().c_str());
+            return nullptr;
+        }
+
+        // Items are read while the index is below both the length the list
+        // had at the start and its current length.
+        const Py_ssize_t initial_length = PyList_GET_SIZE(list);
+        std::vector<Opportunity> opportunities;
+        opportunities.reserve(static_cast<std::size_t>(initial_length));
+        for (Py_ssize_t index = 0; index < initial_length && index < PyList_GET_SIZE(list); ++index) {
+            PyRef item = list_item(list, index);
+            if (!item) return nullptr;
+            std::optional<Opportunity> opportunity = to_opportunity(state, item.get());
+            if (!opportunity) return nullptr;
+            opportunities.push_back(std::move(*opportunity));
+        }
+
+        return new_portfolio_result(state, portfolio_optimize(*config, opportunities));
+    });
+}
+
+}  // namespace quarlen::py

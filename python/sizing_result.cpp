@@ -1,0 +1,154 @@
+// SizingResult: the answer of an optimal-size call. Its Decimals and its
+// detail dict are built once, when the object is created, and every read
+// returns those same objects.
+#include <cstdint>
+
+#include "python/convert.hpp"
+#include "python/results.hpp"
+#include "python/type_spec.hpp"
+
+namespace quarlen::py {
+
+namespace {
+
+struct SizingResultObject {
+    PyObject_HEAD
+    PyObject* optimal_delta;
+    PyObject* expected_profit;
+    PyObject* tier_detail;  // a dict the caller may change; later reads see the change
+    const char* tier_name;  // one of the four tier names (static text)
+    bool has_iterations;
+    std::uint32_t iterations;
+};
+
+SizingResultObject* as_result(PyObject* self) { return reinterpret_cast<SizingResultObject*>(self); }
+
+// {} / {"convergence_conditions_met": b} / {"unimodality_confirmed": b} /
+// {"legs": [names]}.
+PyObject* new_tier_detail(const GuaranteeTier& tier) {
+    PyRef detail = PyRef::steal(PyDict_New());
+    if (!detail) return nullptr;
+    const GuaranteeTier::Variant& value = tier.value();
+    if (const auto* numeric = std::get_if<NumericallyGuaranteed>(&value)) {
+        if (PyDict_SetItemString(detail.get(), "convergence_conditions_met",
+                                 numeric->convergence_conditions_met ? Py_True : Py_False) < 0)
+            return nullptr;
+    } else if (const auto* empirical = std::get_if<EmpiricallyValidated>(&value)) {
+        if (PyDict_SetItemString(detail.get(), "unimodality_confirmed",
+                                 empirical->unimodality_confirmed ? Py_True : Py_False) < 0)
+            return nullptr;
+    } else if (const auto* composed = std::get_if<ComposedFrom>(&value)) {
+        PyRef legs = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(composed->legs.size())));
+        if (!legs) return nullptr;
+        Py_ssize_t position = 0;
+        for (const GuaranteeTier& leg : composed->legs) {
+            const std::string_view name = leg.name();
+            PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+            if (text == nullptr) return nullptr;
+            PyList_SET_ITEM(legs.get(), position++, text);
+        }
+        if (PyDict_SetItemString(detail.get(), "legs", legs.get()) < 0) return nullptr;
+    }
+    return detail.release();
+}
+
+int result_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_result(self)->optimal_delta);
+    Py_VISIT(as_result(self)->expected_profit);
+    Py_VISIT(as_result(self)->tier_detail);
+    return 0;
+}
+
+int result_clear(PyObject* self) {
+    Py_CLEAR(as_result(self)->optimal_delta);
+    Py_CLEAR(as_result(self)->expected_profit);
+    Py_CLEAR(as_result(self)->tier_detail);
+    return 0;
+}
+
+void result_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    result_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* stored(PyObject* object) {
+    // Only reachable after a tp_clear broke a cycle.
+    if (object == nullptr) Py_RETURN_NONE;
+    return Py_NewRef(object);
+}
+
+PyObject* get_optimal_delta(PyObject* self, void*) { return stored(as_result(self)->optimal_delta); }
+PyObject* get_expected_profit(PyObject* self, void*) { return stored(as_result(self)->expected_profit); }
+PyObject* get_tier_detail(PyObject* self, void*) { return stored(as_result(self)->tier_detail); }
+PyObject* get_tier(PyObject* self, void*) { return PyUnicode_FromString(as_result(self)->tier_name); }
+PyObject* get_iterations(PyObject* self, void*) {
+    if (!as_result(self)->has_iterations) Py_RETURN_NONE;
+    return PyLong_FromUnsignedLong(as_result(self)->iterations);
+}
+
+PyObject* result_repr(PyObject* self) {
+    SizingResultObject* result = as_result(self);
+    PyRef iterations = PyRef::steal(get_iterations(self, nullptr));
+    if (!iterations) return nullptr;
+    return PyUnicode_FromFormat(
+        "SizingResult(optimal_delta=%R, expected_profit=%R, guarantee_tier='%s', guarantee_tier_detail=%R, "
+        "iterations=%R)",
+        result->optimal_delta ? result->optimal_delta : Py_None,
+        result->expected_profit ? result->expected_profit : Py_None, result->tier_name,
+        result->tier_detail ? result->tier_detail : Py_None, iterations.get());
+}
+
+PyGetSetDef result_getset[] = {
+    {"optimal_delta", get_optimal_delta, nullptr, "The input size chosen, after max_size (decimal.Decimal).", nullptr},
+    {"expected_profit", get_expected_profit, nullptr, "The profit at optimal_delta, net of fixed_cost (decimal.Decimal).",
+     nullptr},
+    {"guarantee_tier", get_tier, nullptr, "How strongly the size is known to be optimal (str).", nullptr},
+    {"guarantee_tier_detail", get_tier_detail, nullptr, "The tier's evidence (dict).", nullptr},
+    {"iterations", get_iterations, nullptr, "Iterations the search used, or None for closed forms.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot result_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Result of an individual AMM sizing calculation.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(result_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(result_clear)},
+    {Py_tp_getset, result_getset},
+    {Py_tp_repr, reinterpret_cast<void*>(result_repr)},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec sizing_result_spec = type_spec(
+    "quarlen.SizingResult", sizeof(SizingResultObject),
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    result_slots);
+
+PyObject* new_sizing_result(const ModuleState& state, const SizingResult& result) {
+    // Converted in this order: optimal_delta, expected_profit, the tier, its detail.
+    PyRef optimal_delta = PyRef::steal(from_decimal(state, result.optimal_delta));
+    if (!optimal_delta) return nullptr;
+    PyRef expected_profit = PyRef::steal(from_decimal(state, result.expected_profit));
+    if (!expected_profit) return nullptr;
+    PyRef detail = PyRef::steal(new_tier_detail(result.guarantee_tier));
+    if (!detail) return nullptr;
+
+    PyTypeObject* type = state.sizing_result_type;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    SizingResultObject* object = as_result(self);
+    object->optimal_delta = optimal_delta.release();
+    object->expected_profit = expected_profit.release();
+    object->tier_detail = detail.release();
+    object->tier_name = result.guarantee_tier.name().data();
+    object->has_iterations = result.iterations.has_value();
+    object->iterations = result.iterations.value_or(0);
+    return self;
+}
+
+}  // namespace quarlen::py
