@@ -1,0 +1,38 @@
+// Ordering by value across scales.
+#include "decimal/decimal.hpp"
+#include "decimal/powers_of_ten.hpp"
+#include "decimal/wide_integer.hpp"
+
+namespace quarlen {
+
+namespace {
+
+// Orders ma / 10^sa against mb / 10^sb, both non-negative.
+std::strong_ordering compare_magnitudes(uint128 ma, std::uint32_t sa, uint128 mb, std::uint32_t sb) noexcept {
+    if (sa == sb) return ma <=> mb;
+    if (sa > sb) return 0 <=> compare_magnitudes(mb, sb, ma, sa);
+    // Here a has the smaller scale and is raised to b's. A non-zero magnitude
+    // raised by 29 or more digits is at least 10^29 > 2^96 and so beats any
+    // magnitude, which keeps the table lookup in range for any stored scale.
+    const int raise = static_cast<int>(sb - sa);
+    if (raise > static_cast<int>(Decimal::kMaxScale)) {
+        if (ma != 0) return std::strong_ordering::greater;
+        return mb == 0 ? std::strong_ordering::equal : std::strong_ordering::less;
+    }
+    return detail::multiply(ma, detail::pow10(raise)) <=> detail::Uint192::from(mb);
+}
+
+}  // namespace
+
+std::strong_ordering operator<=>(Decimal a, Decimal b) noexcept {
+    // Zero is never stored negative, so the signs alone settle mixed pairs.
+    if (a.is_negative() != b.is_negative()) {
+        return a.is_negative() ? std::strong_ordering::less : std::strong_ordering::greater;
+    }
+    const std::strong_ordering by_magnitude = compare_magnitudes(a.magnitude(), a.scale(), b.magnitude(), b.scale());
+    return a.is_negative() ? 0 <=> by_magnitude : by_magnitude;
+}
+
+bool operator==(Decimal a, Decimal b) noexcept { return (a <=> b) == 0; }
+
+}  // namespace quarlen

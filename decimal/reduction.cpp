@@ -1,0 +1,82 @@
+#include "decimal/reduction.hpp"
+
+#include <algorithm>
+
+#include "decimal/powers_of_ten.hpp"
+
+namespace quarlen::detail {
+
+namespace {
+
+// Digits are removed from the bottom of `magnitude`. The most significant
+// removed digit is kept apart because it decides the rounding; all the lower
+// removed digits only matter as "any of them non-zero".
+class DigitRemover {
+public:
+    explicit DigitRemover(Uint192 magnitude) noexcept : kept_(magnitude) {}
+
+    void remove(int count) noexcept {
+        if (count <= 0) return;
+        removed_ += count;
+        // The previous deciding digit now lies below the new ones.
+        lower_nonzero_ = lower_nonzero_ || deciding_digit_ != 0;
+        int below = count - 1;
+        while (below > 0) {
+            const int chunk = std::min(below, 19);
+            if (kept_.divide_by(pow10_u64(chunk)) != 0) lower_nonzero_ = true;
+            below -= chunk;
+        }
+        deciding_digit_ = kept_.divide_by(10);
+    }
+
+    // Half to even over all removed digits.
+    bool rounds_up() const noexcept {
+        if (deciding_digit_ != 5) return deciding_digit_ > 5;
+        return lower_nonzero_ || (kept_.word[0] & 1) != 0;
+    }
+
+    const Uint192& kept() const noexcept { return kept_; }
+    int removed() const noexcept { return removed_; }
+
+private:
+    Uint192 kept_;
+    int removed_ = 0;
+    std::uint64_t deciding_digit_ = 0;
+    bool lower_nonzero_ = false;
+};
+
+// A value of at least 2^(bits - 1) divided by 10^d is still at least 2^96
+// while 10^d <= 2^(bits - 97), so at least floor((bits - 97) * log10 2)
+// digits must go. 0.30102 is just below log10 2, keeping this a lower bound.
+int digits_needed_at_least(int bit_length) noexcept {
+    if (bit_length <= 97) return 0;
+    return (bit_length - 97) * 30102 / 100000;
+}
+
+}  // namespace
+
+std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexcept {
+    if (scale <= static_cast<int>(Decimal::kMaxScale) && magnitude.fits_in_96_bits()) {
+        return Decimal::from_parts(magnitude.low_128(), static_cast<std::uint32_t>(scale), negative);
+    }
+
+    DigitRemover remover(magnitude);
+    remover.remove(std::max(scale - static_cast<int>(Decimal::kMaxScale), digits_needed_at_least(magnitude.bit_length())));
+    while (!remover.kept().fits_in_96_bits()) remover.remove(1);
+
+    uint128 result = remover.kept().low_128();
+    if (remover.rounds_up()) {
+        if (result == Decimal::kMaxMagnitude) {
+            // The increment would reach 2^96: round the exact value at one
+            // digit fewer instead.
+            remover.remove(1);
+            result = remover.kept().low_128() + (remover.rounds_up() ? 1 : 0);
+        } else {
+            ++result;
+        }
+    }
+    if (remover.removed() > scale) return std::nullopt;
+    return Decimal::from_parts(result, static_cast<std::uint32_t>(scale - remover.removed()), negative);
+}
+
+}  // namespace quarlen::detail

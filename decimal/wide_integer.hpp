@@ -1,0 +1,108 @@
+// A small exact unsigned integer of 192 bits. It holds the intermediates that
+// do not fit a 96-bit magnitude: the product of two magnitudes (< 2^192) and a
+// magnitude brought to a larger scale (< 2^96 * 10^28 < 2^190), with room for
+// the sum of two of the latter.
+#pragma once
+
+#include <bit>
+#include <compare>
+#include <cstdint>
+
+#include "decimal/decimal.hpp"
+
+namespace quarlen::detail {
+
+struct Uint192 {
+    // Lowest word first.
+    std::uint64_t word[3] = {0, 0, 0};
+
+    static constexpr Uint192 from(uint128 value) noexcept {
+        Uint192 wide;
+        wide.word[0] = static_cast<std::uint64_t>(value);
+        wide.word[1] = static_cast<std::uint64_t>(value >> 64);
+        return wide;
+    }
+
+    constexpr bool is_zero() const noexcept { return (word[0] | word[1] | word[2]) == 0; }
+    constexpr bool fits_in_96_bits() const noexcept { return word[2] == 0 && (word[1] >> 32) == 0; }
+    // The low 128 bits; the whole value when word[2] is zero.
+    constexpr uint128 low_128() const noexcept { return (uint128{word[1]} << 64) | word[0]; }
+
+    constexpr int bit_length() const noexcept {
+        for (int i = 2; i >= 0; --i) {
+            const std::uint64_t w = word[i];
+            if (w != 0) return 64 * i + static_cast<int>(std::bit_width(w));
+        }
+        return 0;
+    }
+
+    // Divides in place by a non-zero divisor and returns the remainder.
+    constexpr std::uint64_t divide_by(std::uint64_t divisor) noexcept {
+        uint128 remainder = 0;
+        for (int i = 2; i >= 0; --i) {
+            const uint128 current = (remainder << 64) | word[i];
+            word[i] = static_cast<std::uint64_t>(current / divisor);
+            remainder = current % divisor;
+        }
+        return static_cast<std::uint64_t>(remainder);
+    }
+
+    friend constexpr std::strong_ordering operator<=>(const Uint192& a, const Uint192& b) noexcept {
+        for (int i = 2; i >= 0; --i) {
+            if (a.word[i] != b.word[i]) return a.word[i] <=> b.word[i];
+        }
+        return std::strong_ordering::equal;
+    }
+    friend constexpr bool operator==(const Uint192& a, const Uint192& b) noexcept = default;
+};
+
+// The sum must stay below 2^192; every caller adds two values below 2^190.
+constexpr Uint192 operator+(const Uint192& a, const Uint192& b) noexcept {
+    Uint192 sum;
+    uint128 carry = 0;
+    for (int i = 0; i < 3; ++i) {
+        const uint128 column = carry + a.word[i] + b.word[i];
+        sum.word[i] = static_cast<std::uint64_t>(column);
+        carry = column >> 64;
+    }
+    return sum;
+}
+
+// Requires a >= b.
+constexpr Uint192 operator-(const Uint192& a, const Uint192& b) noexcept {
+    Uint192 difference;
+    std::uint64_t borrow = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::uint64_t subtrahend = b.word[i] + borrow;
+        // A borrow out happens when b's word plus the incoming borrow wrapped
+        // to zero or exceeds a's word.
+        const bool wrapped = subtrahend < borrow;
+        difference.word[i] = a.word[i] - subtrahend;
+        borrow = (wrapped || a.word[i] < subtrahend) ? 1 : 0;
+    }
+    return difference;
+}
+
+// The exact product of two values below 2^96 each (so below 2^192).
+constexpr Uint192 multiply(uint128 a, uint128 b) noexcept {
+    const std::uint64_t a_low = static_cast<std::uint64_t>(a);
+    const std::uint64_t a_high = static_cast<std::uint64_t>(a >> 64);  // < 2^32
+    const std::uint64_t b_low = static_cast<std::uint64_t>(b);
+    const std::uint64_t b_high = static_cast<std::uint64_t>(b >> 64);  // < 2^32
+
+    const uint128 low_low = uint128{a_low} * b_low;
+    const uint128 low_high = uint128{a_low} * b_high;   // < 2^96
+    const uint128 high_low = uint128{a_high} * b_low;   // < 2^96
+    const uint128 high_high = uint128{a_high} * b_high; // < 2^64
+
+    Uint192 product;
+    product.word[0] = static_cast<std::uint64_t>(low_low);
+    // Three terms below 2^64 each: no overflow of the 128-bit column.
+    const uint128 middle = (low_low >> 64) + static_cast<std::uint64_t>(low_high) + static_cast<std::uint64_t>(high_low);
+    product.word[1] = static_cast<std::uint64_t>(middle);
+    const uint128 top = (middle >> 64) + (low_high >> 64) + (high_low >> 64) + high_high;
+    product.word[2] = static_cast<std::uint64_t>(top);
+    return product;
+}
+
+}  // namespace quarlen::detail
