@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -130,19 +131,31 @@ inline std::unexpected<SizingError> invalid_reference_price(Decimal reference_pr
 // cap it by max_size (the computed size on a tie), reject a size that is not
 // positive, quote it, and charge (out - price * size) - fixed_cost, in that
 // order. A quote error is returned unchanged; a profit that is not positive is
-// NoProfitableSize.
-template <class Pool>
-Sized<SizingResult> settle(const Pool& pool, Decimal reference_price, const SizingConstraints& constraints,
+// NoProfitableSize. `quote` is any callable Decimal -> Sized<Decimal>, so a
+// curve can quote with state it computed once for the whole sizing.
+template <class Quote>
+    requires std::is_invocable_r_v<Sized<Decimal>, const Quote&, Decimal>
+Sized<SizingResult> settle(const Quote& quote, Decimal reference_price, const SizingConstraints& constraints,
                            Decimal unconstrained_size, GuaranteeTier tier,
                            std::optional<std::uint32_t> iterations) {
     Decimal size = unconstrained_size;
     if (constraints.max_size) size = min(size, *constraints.max_size);
     if (!size.is_positive()) return no_profitable_size();
-    const Sized<Decimal> out = pool.quote(size);
+    const Sized<Decimal> out = quote(size);
     if (!out) return std::unexpected(out.error());
     const Decimal profit = (*out - reference_price * size) - constraints.fixed_cost;
     if (!profit.is_positive()) return no_profitable_size();
     return SizingResult{std::move(tier), iterations, size, profit};
+}
+
+// The same, quoting with the pool's own quote.
+template <class Pool>
+    requires(!std::is_invocable_v<const Pool&, Decimal>)
+Sized<SizingResult> settle(const Pool& pool, Decimal reference_price, const SizingConstraints& constraints,
+                           Decimal unconstrained_size, GuaranteeTier tier,
+                           std::optional<std::uint32_t> iterations) {
+    return settle([&pool](Decimal size) { return pool.quote(size); }, reference_price, constraints,
+                  unconstrained_size, std::move(tier), iterations);
 }
 
 }  // namespace quarlen
