@@ -12,7 +12,7 @@ namespace quarlen::py {
 
 extern const PoolFamily kConstantProductFamily;
 
-inline constexpr std::array<const PoolFamily*, 1> kPoolFamilies = {
+inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
 };
 
