@@ -1,0 +1,373 @@
+"""Shared helpers for the Python tests.
+
+Besides small utilities this holds a slow, obviously-correct model of the
+module's 96-bit decimal arithmetic (plain Python integers, no shortcuts) and
+of the constant-product sizing and the portfolio search built on it.  The
+model lets the tests check results digit for digit on inputs nobody worked out
+by hand; test_reference_model.py pins the model itself to hand-checked values
+first, so a disagreement points at the extension rather than at the model.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from decimal import Decimal
+
+import pytest
+
+import quarlen
+
+# Every public name, in registration order.  Pool families arrive one at a
+# time, so tests compare against the subset that exists.
+ALL_NAMES = [
+    "SizingResult",
+    "PySizingConstraints",
+    "AllocatedPosition",
+    "PortfolioResult",
+    "PyCpmm",
+    "PyStableSwap",
+    "PyPmm",
+    "PyConcentratedLiquidity",
+    "PyBalancerWeightedPool",
+    "PyVelodromeStable",
+    "PyDlmmBook",
+    "PyCurveCryptoSwap",
+    "PyDodoPmm",
+    "cpmm_optimal_size",
+    "stableswap_optimal_size",
+    "pmm_optimal_size",
+    "clmm_optimal_size",
+    "balancer_optimal_size",
+    "velodrome_optimal_size",
+    "dlmm_optimal_size",
+    "cryptoswap_optimal_size",
+    "dodo_optimal_size",
+    "portfolio_optimize",
+]
+
+POOL_CLASSES = ALL_NAMES[4:13]
+
+
+def missing_names():
+    return [name for name in ALL_NAMES if not hasattr(quarlen, name)]
+
+
+def quoted(text: str) -> str:
+    """The quoting used in conversion messages and error details."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def invalid_reserves(detail: str) -> str:
+    return "InvalidReserves { detail: " + quoted(detail) + " }"
+
+
+def notes(exc: BaseException) -> list:
+    return list(getattr(exc, "__notes__", []))
+
+
+def require(name: str):
+    """The module attribute, or skip while that pool family is not built."""
+    if not hasattr(quarlen, name):
+        pytest.skip("pool family not yet built")
+    return getattr(quarlen, name)
+
+
+# ---------------------------------------------------------------------------
+# Pool families.  One entry per family: a pool that has an arbitrage at
+# `reference_price`, and an input to quote.  Later families add an entry here
+# and the generic tests (immutability, pickling, class/function agreement,
+# portfolio dispatch) pick them up.
+
+
+@dataclass(frozen=True)
+class Family:
+    cls: str
+    function: str
+    args: tuple
+    reference_price: object
+    delta_in: object
+
+    def pool(self):
+        return require(self.cls)(*self.args)
+
+    def optimal_size(self, *extra, **kw):
+        return require(self.function)(*self.args, self.reference_price, *extra, **kw)
+
+
+FAMILIES = [
+    Family("PyCpmm", "cpmm_optimal_size", (100, 200, "0.997"), "0.5", 10),
+]
+
+
+def family_params():
+    return [pytest.param(f, id=f.cls) for f in FAMILIES]
+
+
+# ---------------------------------------------------------------------------
+# Reference model of the decimal arithmetic.  A value is (coefficient, scale)
+# with a signed Python int coefficient, value = coefficient / 10**scale.
+
+MAX = 2**96 - 1
+MAX_SCALE = 28
+
+
+class Fault(Exception):
+    """An arithmetic fault of the model (the extension raises InternalFault)."""
+
+
+@dataclass(frozen=True, eq=False)
+class D:
+    c: int
+    s: int
+
+    @staticmethod
+    def of(text) -> "D":
+        text = str(text)
+        sign = -1 if text.startswith("-") else 1
+        text = text.lstrip("+-")
+        whole, _, frac = text.partition(".")
+        c, s = int(whole + frac), len(frac)
+        assert s <= MAX_SCALE and c <= MAX, "model parse only handles values that fit"
+        return D(sign * c, s)
+
+    def __str__(self) -> str:
+        digits = str(abs(self.c)).rjust(self.s + 1, "0")
+        body = digits[: len(digits) - self.s] + ("." + digits[len(digits) - self.s :] if self.s else "")
+        return ("-" if self.c < 0 else "") + body
+
+    def __eq__(self, o):
+        return isinstance(o, D) and self.key() == o.key()
+
+    __hash__ = None
+
+    def key(self) -> Decimal:
+        return Decimal(self.c).scaleb(-self.s)
+
+    def __lt__(self, o):
+        return self.key() < o.key()
+
+    def __le__(self, o):
+        return self.key() <= o.key()
+
+    def __gt__(self, o):
+        return self.key() > o.key()
+
+    def is_pos(self):
+        return self.c > 0
+
+    def __add__(self, o):
+        s = max(self.s, o.s)
+        return _reduce(self.c * 10 ** (s - self.s) + o.c * 10 ** (s - o.s), s, "Addition overflowed")
+
+    def __sub__(self, o):
+        s = max(self.s, o.s)
+        return _reduce(self.c * 10 ** (s - self.s) - o.c * 10 ** (s - o.s), s, "Subtraction overflowed")
+
+    def __mul__(self, o):
+        return _reduce(self.c * o.c, self.s + o.s, "Multiplication overflowed")
+
+    def __truediv__(self, o):
+        return _divide(self, o)
+
+    def __abs__(self):
+        return D(abs(self.c), self.s)
+
+
+ZERO, ONE, TWO = D(0, 0), D(1, 0), D(2, 0)
+
+
+def _round_off(m: int, k: int) -> int:
+    """Drop k trailing digits of the non-negative m, half to even on all of them."""
+    if k == 0:
+        return m
+    q, r = divmod(m, 10**k)
+    half = 5 * 10 ** (k - 1)
+    if r > half or (r == half and q % 2 == 1):
+        q += 1
+    return q
+
+
+def _reduce(c: int, s: int, fault: str) -> D:
+    sign, m = (-1 if c < 0 else 1), abs(c)
+    k = max(0, s - MAX_SCALE)
+    while m // 10**k > MAX:
+        k += 1
+    q = _round_off(m, k)
+    if q > MAX:
+        q = _round_off(q, 1)
+        k += 1
+    if s - k < 0:
+        raise Fault(fault)
+    return D(sign * q, s - k)
+
+
+def _divide(a: D, b: D) -> D:
+    ma, mb = abs(a.c), abs(b.c)
+    if mb == 0:
+        raise Fault("Division by zero")
+    q, r, s = ma // mb, ma % mb, a.s - b.s
+    extended = False
+    while True:
+        if r == 0 and s >= 0:
+            break
+        if r == 0:
+            k = min(9, -s)
+            q, s = q * 10**k, s + k
+            if q > MAX:
+                raise Fault("Division overflowed")
+            continue
+        extended = True
+        k = 0
+        while k < 9 and k < MAX_SCALE - s and q * 10 ** (k + 1) <= MAX:
+            k += 1
+        if k == 0:
+            if 2 * r > mb or (2 * r == mb and q % 2 == 1):
+                q += 1
+            if q > MAX:
+                if s == 0:
+                    raise Fault("Division overflowed")
+                q, s = 7922816251426433759354395034, s - 1
+            break
+        q, r, s = q * 10**k + (r * 10**k) // mb, (r * 10**k) % mb, s + k
+    if extended:
+        low = lambda: q & 0xFFFFFFFF  # noqa: E731
+        while low() == 0 and s >= 8 and q % 10**8 == 0:
+            q, s = q // 10**8, s - 8
+        for digits, mask in ((4, 15), (2, 3), (1, 1)):
+            if low() & mask == 0 and s >= digits and q % 10**digits == 0:
+                q, s = q // 10**digits, s - digits
+    negative = (a.c < 0) != (b.c < 0) and q != 0
+    return D(-q if negative else q, s)
+
+
+def sqrt(x: D) -> D | None:
+    if x.c < 0:
+        return None
+    if x.c == 0:
+        return ZERO
+    r = x / TWO
+    if r.c == 0:
+        r = x
+    for _ in range(999):
+        last = r
+        r = (r + x / r) / TWO
+        if r == last:
+            return r
+    raise Fault("geo mean circuit breaker")
+
+
+# ---------------------------------------------------------------------------
+# Reference model of the constant-product pool and the portfolio search.
+# Outcomes are ("ok", delta, profit) or ("err", text form of the error).
+
+
+def cpmm_quote(x: D, y: D, f: D, d: D):
+    a = f * d
+    s = x + a
+    if not s.is_pos():
+        return ("err", invalid_reserves(f"x + fee_retention * delta_in must be > 0, got {s}"))
+    return ("ok", (y * f) * d / s)
+
+
+def cpmm_size(x: D, y: D, f: D, p: D, fixed_cost: D = ZERO, max_size: D | None = None):
+    if not p.is_pos():
+        return ("err", invalid_reserves(f"reference_price must be > 0, got {p}"))
+    if (f * y) / x <= p:
+        return ("err", "NoArbitrageOpportunity")
+    radicand = ((x * y) * f) / p
+    q = sqrt(radicand)
+    if q is None:
+        return ("err", invalid_reserves(f"failed to compute sqrt of radicand {radicand}"))
+    d = (q - x) / f
+    if max_size is not None and max_size < d:
+        d = max_size
+    if not d.is_pos():
+        return ("err", "NoProfitableSize")
+    quote = cpmm_quote(x, y, f, d)
+    if quote[0] == "err":
+        return quote
+    profit = (quote[1] - p * d) - fixed_cost
+    if not profit.is_pos():
+        return ("err", "NoProfitableSize")
+    return ("ok", d, profit)
+
+
+@dataclass(frozen=True)
+class Opp:
+    id: str
+    x: str
+    y: str
+    f: str
+    price: str
+    fixed_cost: str | None = None
+    max_size: str | None = None
+
+    def as_item(self):
+        item = {"id": self.id, "pool": quarlen.PyCpmm(self.x, self.y, self.f), "reference_price": self.price}
+        if self.fixed_cost is not None:
+            item["fixed_cost"] = self.fixed_cost
+        if self.max_size is not None:
+            item["max_size"] = self.max_size
+        return item
+
+
+def _allocate_at(opps, lam: D):
+    total, positions = ZERO, []
+    for o in opps:
+        out = cpmm_size(
+            D.of(o.x), D.of(o.y), D.of(o.f), D.of(o.price) + lam,
+            D.of(o.fixed_cost) if o.fixed_cost is not None else ZERO,
+            D.of(o.max_size) if o.max_size is not None else None,
+        )
+        if out[0] == "ok" and out[1].is_pos():
+            total = total + out[1]
+            positions.append([o.id, "ProvenOptimal", out[1], out[2]])
+        else:
+            positions.append([o.id, "ProvenOptimal", ZERO, ZERO])
+    return total, positions
+
+
+def _profit_sum(positions):
+    total = ZERO
+    for p in positions:
+        total = total + p[3]
+    return total
+
+
+def portfolio(budget: str, opps):
+    """(total_used, total_profit, shadow_price, [(id, tier, size, profit)]) as texts."""
+    b = D.of(budget)
+
+    def done(total, positions, lam):
+        return (str(total), str(_profit_sum(positions)), str(lam),
+                [tuple(map(str, p)) for p in positions])
+
+    if not opps:
+        return done(ZERO, [], ZERO)
+    total, positions = _allocate_at(opps, ZERO)
+    if total <= b:
+        return done(total, positions, ZERO)
+    hi = D(10, 2)
+    for _ in range(16):
+        t, _ = _allocate_at(opps, hi)
+        if t <= b:
+            break
+        hi = hi * TWO
+    lo, tol_abs = ZERO, b * D(1, 4)
+    for _ in range(48):
+        mid = (lo + hi) / TWO
+        total, positions = _allocate_at(opps, mid)
+        lam = mid
+        if abs(total - b) <= tol_abs:
+            break
+        if total <= b:
+            hi = mid
+        else:
+            lo = mid
+    if b < total and total.is_pos():
+        factor = b / total
+        total = ZERO
+        for p in positions:
+            p[2] = p[2] * factor
+            total = total + p[2]
+    return done(total, positions, lam)
