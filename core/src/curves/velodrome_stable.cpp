@@ -1,0 +1,124 @@
+#include "core/src/curves/velodrome_stable.hpp"
+
+#include <cstdint>
+
+namespace quarlen {
+
+namespace {
+
+constexpr Decimal THREE = Decimal::from_int(3);
+// Newton settles when a step is within 0.0000001 of max(|y|, 1).
+constexpr Decimal kNewtonTolerance = Decimal::from_parts(1, 7, false);
+constexpr std::uint32_t kNewtonPasses = 64;
+// The bracket doubles at most this often, so it ends at 256 * x at the most.
+constexpr int kBracketRounds = 8;
+// The search stops once the interval is this share of reserve_x wide...
+constexpr Decimal kSearchTolerance = Decimal::from_parts(1, 6, false);
+// ...or after this many passes, which is not an error.
+constexpr std::uint32_t kSearchPasses = 128;
+// (sqrt(5) - 1) / 2 to 28 digits after the point.
+constexpr Decimal kGoldenRatio =
+    Decimal::from_parts(uint128{61803398874989} * 100'000'000'000'000ULL + 48482045868344ULL, 28, false);
+
+}  // namespace
+
+Sized<VelodromeStablePool> VelodromeStablePool::create(Decimal reserve_x, Decimal reserve_y, Decimal fee_retention) {
+    if (!reserve_x.is_positive()) return invalid(got("reserve_x must be > 0, got ", reserve_x));
+    if (!reserve_y.is_positive()) return invalid(got("reserve_y must be > 0, got ", reserve_y));
+    if (!fee_retention.is_positive() || fee_retention > ONE)
+        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    const Decimal sum_of_squares = (reserve_x * reserve_x) + (reserve_y * reserve_y);
+    return VelodromeStablePool(reserve_x, reserve_y, fee_retention, sum_of_squares);
+}
+
+Sized<Decimal> VelodromeStablePool::solve_y(Decimal new_x) const {
+    if (!new_x.is_positive()) return invalid(got("x_new must be > 0, got ", new_x));
+    const Decimal new_x_squared = new_x * new_x;
+    // k / new_x with k = x * y * (x^2 + y^2) never formed whole: dividing x
+    // by new_x first keeps the product in range for large reserves.
+    const Decimal target = ((reserve_x_ / new_x) * reserve_y_) * sum_of_squares_;
+
+    // Newton on F(y) = y * (new_x^2 + y^2) - target, from the pool's own y.
+    Decimal y = reserve_y_;
+    for (std::uint32_t pass = 1; pass <= kNewtonPasses; ++pass) {
+        const Decimal y_squared = y * y;
+        const Decimal residual = (y * (new_x_squared + y_squared)) - target;
+        const Decimal slope = (THREE * y_squared) + new_x_squared;
+        if (!slope.is_positive()) return did_not_converge(pass);
+        const Decimal next = y - (residual / slope);
+        // Absolute below 1, relative above it; a step exactly at the bound settles.
+        if ((y - next).abs() <= kNewtonTolerance * max(next.abs(), ONE)) return next;
+        y = next;
+    }
+    return did_not_converge(kNewtonPasses);
+}
+
+Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
+    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (delta_in.is_zero()) return ZERO;
+    const Decimal new_x = reserve_x_ + (delta_in * fee_retention_);
+    const Sized<Decimal> new_y = solve_y(new_x);
+    if (!new_y) return std::unexpected(new_y.error());
+    // Newton may settle a hair above y for tiny inputs: that is no output, not an error.
+    if (*new_y <= reserve_y_) return reserve_y_ - *new_y;
+    return ZERO;
+}
+
+Decimal VelodromeStablePool::marginal_rate() const {
+    // dy/dx of the invariant at the current balances: y(3x^2 + y^2) / x(x^2 + 3y^2).
+    const Decimal x_squared = reserve_x_ * reserve_x_;
+    const Decimal y_squared = reserve_y_ * reserve_y_;
+    const Decimal numerator = reserve_y_ * ((THREE * x_squared) + y_squared);
+    const Decimal denominator = reserve_x_ * (x_squared + (THREE * y_squared));
+    return (numerator / denominator) * fee_retention_;
+}
+
+Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) const {
+    const Sized<Decimal> out = quote(size);
+    return (out ? *out : ZERO) - (reference_price * size);
+}
+
+Sized<SizingResult> VelodromeStablePool::optimal_size(Decimal reference_price,
+                                                      const SizingConstraints& constraints) const {
+    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (marginal_rate() <= reference_price) return no_arbitrage();
+
+    // Double the upper end until the whole trade no longer pays the price on
+    // average: past that point the profit is already negative.
+    Decimal upper = reserve_x_;
+    for (int round = 0; round < kBracketRounds; ++round) {
+        const Sized<Decimal> out = quote(upper);
+        if (!out || (*out / upper) < reference_price) break;
+        upper = upper * TWO;
+    }
+
+    // Golden-section search for the largest profit on [0, upper].
+    const Decimal tolerance = kSearchTolerance * reserve_x_;
+    Decimal lower = ZERO;
+    Decimal inner_low = upper - kGoldenRatio * (upper - lower);
+    Decimal inner_high = lower + kGoldenRatio * (upper - lower);
+    Decimal profit_low = profit_at(reference_price, inner_low);
+    Decimal profit_high = profit_at(reference_price, inner_high);
+    std::uint32_t passes = 0;
+    while ((upper - lower) > tolerance && passes < kSearchPasses) {
+        ++passes;
+        if (profit_low > profit_high) {
+            upper = inner_high;
+            inner_high = inner_low;
+            profit_high = profit_low;
+            inner_low = upper - kGoldenRatio * (upper - lower);
+            profit_low = profit_at(reference_price, inner_low);
+        } else {  // ties move the lower end
+            lower = inner_low;
+            inner_low = inner_high;
+            profit_low = profit_high;
+            inner_high = lower + kGoldenRatio * (upper - lower);
+            profit_high = profit_at(reference_price, inner_high);
+        }
+    }
+    const Decimal best = (lower + upper) / TWO;
+
+    return settle(*this, reference_price, constraints, best, NumericallyGuaranteed{true}, passes);
+}
+
+}  // namespace quarlen
