@@ -11,9 +11,13 @@
 namespace quarlen::py {
 
 extern const PoolFamily kConstantProductFamily;
+extern const PoolFamily kVelodromeStableFamily;
+extern const PoolFamily kCurveCryptoSwapFamily;
 
 inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
+    &kVelodromeStableFamily,
+    &kCurveCryptoSwapFamily,
 };
 
 }  // namespace quarlen::py
