@@ -1,0 +1,213 @@
+// Randomized comparisons with the exact GMP model, over magnitudes from tiny
+// to 2^96 - 1 and every scale from 0 to 28. The seed is fixed so a failure
+// repeats.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "decimal_reference.hpp"
+#include "decimal_test_support.hpp"
+
+namespace quarlen {
+namespace {
+
+constexpr int kArithmeticCases = 60000;
+constexpr int kDivisionCases = 60000;
+constexpr int kSqrtCases = 8000;
+constexpr int kTextCases = 40000;
+
+class DecimalSource {
+public:
+    explicit DecimalSource(std::uint64_t seed) : engine_(seed) {}
+
+    std::uint64_t bits() { return engine_(); }
+    int below(int bound) { return static_cast<int>(engine_() % static_cast<std::uint64_t>(bound)); }
+
+    uint128 magnitude() {
+        switch (below(8)) {
+            case 0: return bits() % 1000;
+            case 1: return (uint128{1} << 32) - 2 + bits() % 4;  // either side of the short division path
+            case 2: return (uint128{1} << 64) - 2 + bits() % 4;
+            case 3: return Decimal::kMaxMagnitude - bits() % 1000;
+            case 4: {
+                const uint128 leading_digit = 1 + bits() % 7;
+                return reference::to_uint128(reference::pow10(below(29))) * leading_digit;
+            }
+            default: {
+                // Uniform in the digit count, so every length is as likely.
+                const int digits = 1 + below(29);
+                const uint128 low = reference::to_uint128(reference::pow10(digits - 1));
+                const uint128 high = digits == 29 ? Decimal::kMaxMagnitude
+                                                  : reference::to_uint128(reference::pow10(digits)) - 1;
+                const uint128 random = (uint128{bits()} << 64) | bits();
+                return low + random % (high - low + 1);
+            }
+        }
+    }
+
+    Decimal decimal() {
+        return Decimal::from_parts(magnitude(), static_cast<std::uint32_t>(below(29)), (bits() & 1) != 0);
+    }
+
+    // Sometimes the same value at another scale, to reach exact zeros and
+    // exact quotients.
+    Decimal partner_of(Decimal first) {
+        if (below(16) != 0) return decimal();
+        const Decimal rescaled = first * Decimal::from_parts(1, static_cast<std::uint32_t>(below(3)), false);
+        return below(2) == 0 ? rescaled : -rescaled;
+    }
+
+private:
+    std::mt19937_64 engine_;
+};
+
+std::string show(Decimal d) {
+    return d.to_string() + " (scale " + std::to_string(d.scale()) + (d.is_negative() ? ", negative)" : ")");
+}
+
+std::string show(const std::optional<Decimal>& d) { return d ? show(*d) : "no value"; }
+
+bool same_representation(const std::optional<Decimal>& a, const std::optional<Decimal>& b) {
+    if (!a || !b) return !a && !b;
+    return a->magnitude() == b->magnitude() && a->scale() == b->scale() && a->is_negative() == b->is_negative();
+}
+
+template <typename Plain>
+std::optional<Decimal> plain_or_nothing(Plain plain, const char* overflow_message) {
+    try {
+        return plain();
+    } catch (const DecimalFault& fault) {
+        EXPECT_STREQ(fault.what(), overflow_message);
+        return std::nullopt;
+    }
+}
+
+TEST(DecimalRandom, AddSubtractAndMultiplyMatchTheExactReduction) {
+    DecimalSource source(0x5eed0001);
+    int failures = 0;
+    for (int i = 0; i < kArithmeticCases && failures < 10; ++i) {
+        const Decimal a = source.decimal();
+        const Decimal b = source.partner_of(a);
+        const std::optional<Decimal> sum = reference::add(a, b);
+        const std::optional<Decimal> difference = reference::add(a, -b);
+        const std::optional<Decimal> product = reference::multiply(a, b);
+
+        const bool ok = same_representation(a.checked_add(b), sum) &&
+                        same_representation(plain_or_nothing([&] { return a + b; }, "Addition overflowed"), sum) &&
+                        same_representation(a.checked_sub(b), difference) &&
+                        same_representation(plain_or_nothing([&] { return a - b; }, "Subtraction overflowed"), difference) &&
+                        same_representation(a.checked_mul(b), product) &&
+                        same_representation(plain_or_nothing([&] { return a * b; }, "Multiplication overflowed"), product);
+        if (!ok) {
+            ++failures;
+            ADD_FAILURE() << show(a) << " and " << show(b) << ": expected sum " << show(sum) << ", difference "
+                          << show(difference) << ", product " << show(product) << "; got " << show(a.checked_add(b))
+                          << ", " << show(a.checked_sub(b)) << ", " << show(a.checked_mul(b));
+        }
+    }
+}
+
+TEST(DecimalRandom, DivisionMatchesTheDigitRule) {
+    DecimalSource source(0x5eed0002);
+    int failures = 0;
+    for (int i = 0; i < kDivisionCases && failures < 10; ++i) {
+        const Decimal a = source.decimal();
+        Decimal b = source.partner_of(a);
+        if (b.is_zero()) b = ONE;
+        const std::optional<Decimal> expected = reference::divide(a, b);
+        const std::optional<Decimal> plain = plain_or_nothing([&] { return a / b; }, "Division overflowed");
+        if (!same_representation(a.checked_div(b), expected) || !same_representation(plain, expected)) {
+            ++failures;
+            ADD_FAILURE() << show(a) << " / " << show(b) << ": expected " << show(expected) << ", got "
+                          << show(a.checked_div(b));
+        }
+    }
+}
+
+// One more Newton step must give the same value, and the root must lie close
+// to the true one: within one unit of its last digit, or three when it has 29
+// digits. Then r + x / r needs a 30th digit, so the sum is rounded one place
+// higher and its error, halved, can reach two and a half units of the root.
+TEST(DecimalRandom, SqrtIsSettledAndCloseToTheTrueRoot) {
+    DecimalSource source(0x5eed0003);
+    const mpz_class ten_pow_28 = reference::pow10(28);
+    int failures = 0;
+    for (int i = 0; i < kSqrtCases && failures < 10; ++i) {
+        const Decimal x = source.decimal().abs();
+        const std::optional<Decimal> root = x.sqrt();
+        ASSERT_TRUE(root) << show(x);
+        EXPECT_EQ((-x).sqrt().has_value(), x.is_zero()) << show(x);
+        if (x.is_zero()) continue;
+
+        // (m - u)^2 / 10^2t <= x <= (m + u)^2 / 10^2t, scaled to integers.
+        const mpz_class m = reference::to_mpz(root->magnitude());
+        const int units = m >= ten_pow_28 ? 3 : 1;
+        const int t = static_cast<int>(root->scale());
+        const mpz_class x_scaled = reference::to_mpz(x.magnitude()) * reference::pow10(2 * t);
+        const mpz_class unit_square = reference::pow10(static_cast<int>(x.scale()));
+        const bool close = (m - units) * (m - units) * unit_square <= x_scaled &&
+                           x_scaled <= (m + units) * (m + units) * unit_square;
+        const bool settled = (*root + x / *root) / TWO == *root;
+        if (!close || !settled || root->is_negative()) {
+            ++failures;
+            ADD_FAILURE() << "sqrt " << show(x) << " = " << show(root) << (close ? "" : " not close")
+                          << (settled ? "" : " not settled");
+        }
+    }
+}
+
+TEST(DecimalRandom, TextFormRoundTripsThroughParse) {
+    DecimalSource source(0x5eed0004);
+    int failures = 0;
+    for (int i = 0; i < kTextCases && failures < 10; ++i) {
+        const Decimal d = source.decimal();
+        const std::string text = d.to_string();
+        const auto parsed = Decimal::parse(text);
+        if (text != reference::text(d) || !parsed || !same_representation(*parsed, d)) {
+            ++failures;
+            ADD_FAILURE() << show(d) << " printed as " << text << ", expected " << reference::text(d);
+        }
+    }
+}
+
+TEST(DecimalRandom, LongDigitStringsParseByTheSurplusDigitRule) {
+    DecimalSource source(0x5eed0005);
+    int failures = 0;
+    for (int i = 0; i < kTextCases && failures < 10; ++i) {
+        const bool negative = source.below(2) == 0;
+        std::string integer_digits;
+        std::string fraction_digits;
+        const int integer_length = source.below(32);
+        const int fraction_length = (integer_length == 0 ? 1 : 0) + source.below(36);
+        const bool leading_zeros = source.below(4) == 0;
+        for (int k = 0; k < integer_length; ++k) {
+            integer_digits += static_cast<char>('0' + (leading_zeros && k < 3 ? 0 : source.below(10)));
+        }
+        // Runs of nines and zeros reach the rounding carries.
+        const int digit_style = source.below(4);
+        for (int k = 0; k < fraction_length; ++k) {
+            const int digit = digit_style == 0 ? 9 : digit_style == 1 ? 0 : source.below(10);
+            fraction_digits += static_cast<char>('0' + digit);
+        }
+        // Underscores are allowed anywhere after the first digit.
+        std::string text = (negative ? "-" : "") + integer_digits + "." + fraction_digits;
+        const std::size_t first_digit = text.find_first_of("0123456789");
+        for (int k = source.below(4); k > 0; --k) {
+            const int places_after_first_digit = static_cast<int>(text.size() - first_digit);
+            text.insert(first_digit + 1 + static_cast<std::size_t>(source.below(places_after_first_digit)), 1, '_');
+        }
+
+        const std::optional<Decimal> expected = reference::parse(negative, integer_digits, fraction_digits);
+        const auto parsed = Decimal::parse(text);
+        const std::optional<Decimal> got = parsed ? std::optional<Decimal>(*parsed) : std::nullopt;
+        if (!same_representation(got, expected)) {
+            ++failures;
+            ADD_FAILURE() << text << ": expected " << show(expected) << ", got "
+                          << (parsed ? show(*parsed) : parsed.error());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quarlen
