@@ -12,11 +12,13 @@ namespace quarlen::py {
 
 extern const PoolFamily kConstantProductFamily;
 extern const PoolFamily kVelodromeStableFamily;
+extern const PoolFamily kDlmmFamily;
 extern const PoolFamily kCurveCryptoSwapFamily;
 
 inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
     &kVelodromeStableFamily,
+    &kDlmmFamily,
     &kCurveCryptoSwapFamily,
 };
 
