@@ -57,6 +57,15 @@ def quoted(text: str) -> str:
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+def txt(value) -> str:
+    """The module's text form of a returned Decimal.
+
+    str() of a decimal.Decimal switches to exponent notation for small values
+    (0E-28, 1.5E-12); fixed-point formatting shows the digits and the scale
+    exactly as the module wrote them."""
+    return format(value, "f") if isinstance(value, Decimal) else str(value)
+
+
 def invalid_reserves(detail: str) -> str:
     return "InvalidReserves { detail: " + quoted(detail) + " }"
 

@@ -1,0 +1,246 @@
+"""How Python arguments become exact decimals, and how bad arguments are
+reported.  The constant-product pool is the probe: its validation message
+echoes the parsed value of `fee_retention` whenever it is outside (0, 1], and
+of `x` whenever it is not positive, which shows the parse result digit for
+digit."""
+
+import re
+from decimal import Decimal
+
+import pytest
+
+import quarlen
+from support import txt, notes, quoted
+
+ECHO = re.compile(r'^InvalidReserves \{ detail: "(?:fee_retention must be in \(0, 1\]|x must be > 0), got (.*)" \}$')
+
+
+def echo(value):
+    """The text form of `value` after conversion; `value` must be > 1 or <= 0."""
+    with pytest.raises(ValueError) as info:
+        quarlen.PyCpmm(1, 1, value)
+    match = ECHO.match(str(info.value))
+    assert match, str(info.value)
+    return match.group(1)
+
+
+def result_texts(result):
+    return txt(result.optimal_delta), txt(result.expected_profit), result.guarantee_tier, result.iterations
+
+
+class Text:
+    """An object whose text form is chosen by the test."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __str__(self):
+        return self.text
+
+
+class TestParsedValues:
+    @pytest.mark.parametrize(
+        "value, text",
+        [
+            (2, "2"),
+            (-7, "-7"),
+            ("2.50", "2.50"),
+            (Decimal("2.50"), "2.50"),
+            ("+2", "2"),
+            ("-0", "0"),
+            ("-0.00", "0.00"),
+            ("1_000.5", "1000.5"),
+            (2.5, "2.5"),
+            (1.1, "1.1"),  # the float's shortest text, not its binary expansion
+            (-1e-07, "-0.0000001"),  # str() gives scientific notation
+            ("-1E-7", "-0.0000001"),
+            ("-2.5e-1", "-0.25"),
+            ("1e1", "10"),
+            (Decimal("1E+1"), "10"),
+            (Text("3.75"), "3.75"),
+            ("79228162514264337593543950335", "79228162514264337593543950335"),
+            (79228162514264337593543950335, "79228162514264337593543950335"),
+            # Surplus fraction digits: only the first dropped digit decides,
+            # and a 5 rounds up even when the kept digit is even.
+            ("1.123456789012345678901234567850", "1.1234567890123456789012345679"),
+            ("1.123456789012345678901234567849", "1.1234567890123456789012345678"),
+            ("-0.000000000000000000000000000050", "-0.0000000000000000000000000001"),
+        ],
+    )
+    def test_echo(self, value, text):
+        assert echo(value) == text
+
+    def test_scientific_text_is_the_same_value(self):
+        expected = result_texts(quarlen.cpmm_optimal_size(1, 1, 1, "0.25"))
+        for text in ("1e0", "1E0", "1e+0"):
+            result = quarlen.cpmm_optimal_size(text, 1, 1, "0.25")
+            assert (txt(result.optimal_delta), txt(result.expected_profit)) == ("1", "0.25"), text
+        assert result_texts(quarlen.cpmm_optimal_size(1, 1, 1, Text("0.25"))) == expected
+
+    def test_integers_and_texts_mix(self):
+        result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
+        assert type(result.optimal_delta) is Decimal
+        assert txt(result.optimal_delta) == "1"
+        assert txt(result.expected_profit) == "0.25"
+
+    def test_every_input_kind_gives_the_same_answer(self):
+        base = result_texts(quarlen.cpmm_optimal_size("100", "200", "0.997", "0.5", "0.1", "50"))
+        assert result_texts(quarlen.cpmm_optimal_size(100, 200, Decimal("0.997"), 0.5, 0.1, 50)) == base
+        assert result_texts(quarlen.cpmm_optimal_size(Decimal(100), Decimal("200"), 0.997, Decimal("0.5"),
+                                                      Decimal("0.1"), Decimal(50))) == base
+
+    def test_float_enters_through_its_shortest_text(self):
+        # 0.1 as a binary double is 0.1000000000000000055...; the exact profit
+        # shows it was taken as the text 0.1.
+        assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 0.1).expected_profit) == "0.15"
+        assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 1e-07).expected_profit) == "0.2499999"
+
+    @pytest.mark.parametrize("how", ["positional", "keyword"])
+    def test_none_is_the_same_as_leaving_out(self, how):
+        plain = result_texts(quarlen.cpmm_optimal_size(1, 1, 1, "0.25"))
+        if how == "positional":
+            got = quarlen.cpmm_optimal_size(1, 1, 1, "0.25", None, None)
+            method = quarlen.PyCpmm(1, 1, 1).optimal_size("0.25", None, None)
+        else:
+            got = quarlen.cpmm_optimal_size(1, 1, 1, "0.25", fixed_cost=None, max_size=None)
+            method = quarlen.PyCpmm(1, 1, 1).optimal_size("0.25", fixed_cost=None, max_size=None)
+        assert result_texts(got) == plain == result_texts(method)
+
+
+class TestConversionFailures:
+    @pytest.mark.parametrize(
+        "value, message",
+        [
+            ("abc", "Invalid decimal: unknown character"),
+            ("", "Invalid decimal: empty"),
+            ("-", "Invalid decimal: no digits found"),
+            (".", "Invalid decimal: no digits found"),
+            ("1.2.3", "Invalid decimal: two decimal points"),
+            ("_1", "Invalid decimal: must start lead with a number"),
+            (" 1", "Invalid decimal: unknown character"),
+            ("1.12345678901234567890123456785x", "Invalid decimal: unknown character"),
+            ("79228162514264337593543950336", "Invalid decimal: overflow from too many digits"),
+            ("1e", "Failed to parse"),
+            ("1e-29", "Scale exceeds the maximum precision allowed: 29 > 28"),
+            ("1e29", "Number exceeds maximum value that can be represented."),
+            (Decimal("NaN"), "Invalid decimal: unknown character"),
+            (Decimal("sNaN"), "Invalid decimal: unknown character"),
+            (Decimal("Infinity"), "Invalid decimal: unknown character"),
+            (Decimal("-Infinity"), "Invalid decimal: unknown character"),
+            (float("inf"), "Invalid decimal: unknown character"),
+            (float("nan"), "Invalid decimal: unknown character"),
+        ],
+    )
+    def test_message(self, value, message):
+        with pytest.raises(ValueError) as info:
+            quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
+        assert str(info.value) == f"invalid x {quoted(str(value))}: {message}"
+        # A conversion failure is not a binding failure: no parameter note.
+        assert notes(info.value) == []
+
+    def test_quotes_and_backslashes_are_escaped(self):
+        with pytest.raises(ValueError) as info:
+            quarlen.PyCpmm(1, 'a"b\\c', 1)
+        assert str(info.value) == 'invalid y "a\\"b\\\\c": Invalid decimal: unknown character'
+
+    @pytest.mark.parametrize("value", [True, False, None])
+    def test_bool_and_none_are_not_numbers(self, value):
+        # Their text forms contain an 'e', so the scientific parse has the last word.
+        with pytest.raises(ValueError) as info:
+            quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
+        assert str(info.value).startswith(f'invalid x "{value}": ')
+
+    def test_exception_from_str_propagates_unchanged(self):
+        class Boom(Exception):
+            pass
+
+        error = Boom("no text for you")
+
+        class Bad:
+            def __str__(self):
+                raise error
+
+        with pytest.raises(Boom) as info:
+            quarlen.cpmm_optimal_size(1, 1, 1, Bad())
+        assert info.value is error
+        assert notes(info.value) == []
+        with pytest.raises(Boom):
+            quarlen.PyCpmm(1, 1, 1).quote(Bad())
+
+    def test_str_returning_non_text_is_a_type_error(self):
+        class Weird:
+            def __str__(self):
+                return 5
+
+        with pytest.raises(TypeError):
+            quarlen.cpmm_optimal_size(Weird(), 1, 1, "0.25")
+
+    @pytest.mark.parametrize(
+        "call, prefix",
+        [
+            (lambda: quarlen.PyCpmm("a", "b", "c"), 'invalid x "a"'),
+            (lambda: quarlen.PyCpmm(1, "b", "c"), 'invalid y "b"'),
+            (lambda: quarlen.PyCpmm(1, 1, "c"), 'invalid fee_retention "c"'),
+            # Every constructor value converts before any is validated.
+            (lambda: quarlen.PyCpmm(0, "b", 1), 'invalid y "b"'),
+            # The pool is validated before the sizing arguments are converted.
+            (lambda: quarlen.cpmm_optimal_size(0, 1, 1, "abc"), 'InvalidReserves { detail: "x must be > 0'),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "abc", "d", "e"), 'invalid reference_price "abc"'),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", "d", "e"), 'invalid fixed_cost "d"'),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", max_size="e"), 'invalid max_size "e"'),
+            # Nothing is sized before every argument has converted.
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, 0, "d"), 'invalid fixed_cost "d"'),
+            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(0, max_size="e"), 'invalid max_size "e"'),
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote("q"), 'invalid delta_in "q"'),
+            (lambda: quarlen.PySizingConstraints("d"), 'invalid fixed_cost "d"'),
+            (lambda: quarlen.PySizingConstraints(1, "e"), 'invalid max_size "e"'),
+        ],
+    )
+    def test_first_failure_wins(self, call, prefix):
+        with pytest.raises(ValueError) as info:
+            call()
+        assert str(info.value).startswith(prefix)
+
+
+class TestBinding:
+    @pytest.mark.parametrize(
+        "call, names",
+        [
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1), ["reference_price"]),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, 1, 1, 1), []),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", x=1), ["x"]),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", foo=1), ["foo"]),
+            (lambda: quarlen.cpmm_optimal_size(y=1, fee_retention=1, reference_price=1), ["x"]),
+            (lambda: quarlen.PyCpmm(1, 1), ["fee_retention"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1, 1), []),
+            (lambda: quarlen.PyCpmm(1, 1, 1, fee=1), ["fee"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(), ["delta_in"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, 2), []),
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(delta_in=1, foo=2), ["foo"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, delta_in=1), ["delta_in"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(), ["reference_price"]),
+            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(1, 2, 3, 4), []),
+            (lambda: quarlen.PySizingConstraints(1, 2, 3), []),
+            (lambda: quarlen.PySizingConstraints(cost=1), ["cost"]),
+            (lambda: quarlen.portfolio_optimize(10), ["opportunities"]),
+            (lambda: quarlen.portfolio_optimize(10, [], budget=1), ["budget"]),
+        ],
+    )
+    def test_interpreter_style_errors(self, call, names):
+        with pytest.raises(TypeError) as info:
+            call()
+        for name in names:
+            assert name in str(info.value)
+
+    def test_everything_binds_by_keyword(self):
+        result = quarlen.cpmm_optimal_size(
+            max_size="0.5", fixed_cost=None, reference_price="0.25", fee_retention=1, y=1, x=1
+        )
+        assert txt(result.optimal_delta) == "0.5"
+        pool = quarlen.PyCpmm(fee_retention=1, y=1, x=1)
+        assert txt(pool.quote(delta_in=1)) == "0.50"
+        assert txt(pool.optimal_size(reference_price="0.25", max_size="0.5").optimal_delta) == "0.5"
+        constraints = quarlen.PySizingConstraints(max_size=2, fixed_cost=1)
+        assert isinstance(constraints, quarlen.PySizingConstraints)
+        portfolio = quarlen.portfolio_optimize(opportunities=[], total_capital_budget=1)
+        assert portfolio.allocations == []
