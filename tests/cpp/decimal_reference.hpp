@@ -76,6 +76,14 @@ inline std::optional<Decimal> add(Decimal a, Decimal b) {
     return reduce(abs(sum), scale, sum < 0);
 }
 
+// -1, 0 or 1 as a is below, equal to or above b.
+inline int compare(Decimal a, Decimal b) {
+    const int scale = static_cast<int>(std::max(a.scale(), b.scale()));
+    const mpz_class difference = signed_magnitude(a) * pow10(scale - static_cast<int>(a.scale())) -
+                                 signed_magnitude(b) * pow10(scale - static_cast<int>(b.scale()));
+    return sgn(difference);
+}
+
 inline std::optional<Decimal> multiply(Decimal a, Decimal b) {
     return reduce(to_mpz(a.magnitude()) * to_mpz(b.magnitude()), static_cast<int>(a.scale() + b.scale()),
                   a.is_negative() != b.is_negative());
