@@ -138,6 +138,38 @@ class TestConversionFailures:
         # A conversion failure is not a binding failure: no parameter note.
         assert notes(info.value) == []
 
+    @pytest.mark.parametrize(
+        "value, message",
+        [
+            # A NUL must not end the text early and let "1" through.
+            ("1\x00", 'invalid x "1\x00": Invalid decimal: unknown character'),
+            ("1\x002", 'invalid x "1\x002": Invalid decimal: unknown character'),
+            # Digits of other scripts are not decimal digits here.
+            ("\uff11", 'invalid x "\uff11": Invalid decimal: unknown character'),
+            ("\u0661", 'invalid x "\u0661": Invalid decimal: unknown character'),
+            # A zero keeps no exemption from the scale limit.
+            ("0e-30", 'invalid x "0e-30": Scale exceeds the maximum precision allowed: 30 > 28'),
+            ("10e-29", 'invalid x "10e-29": Scale exceeds the maximum precision allowed: 29 > 28'),
+        ],
+    )
+    def test_hostile_text(self, value, message):
+        with pytest.raises(ValueError) as info:
+            quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
+        assert str(info.value) == message
+
+    @pytest.mark.parametrize(
+        "value",
+        ["\ud800", "1" * 100_000, "1e99999999999999999999", "1e-99999999999999999999",
+         "0e-99999999999999999999", "1e+", "e5", "1e5.5", "1e--5"],
+    )
+    def test_unparsable_text_is_a_value_error(self, value):
+        with pytest.raises(ValueError) as info:
+            quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
+        assert str(info.value).startswith("invalid x \"")
+
+    def test_very_long_fraction_is_rounded_not_rejected(self):
+        assert echo("-0." + "1" * 1_000_000) == "-0.1111111111111111111111111111"
+
     def test_quotes_and_backslashes_are_escaped(self):
         with pytest.raises(ValueError) as info:
             quarlen.PyCpmm(1, 'a"b\\c', 1)

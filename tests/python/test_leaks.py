@@ -109,16 +109,18 @@ def test_entry_points_do_not_leak():
     gc.collect()
     blocks, rss = sys.getallocatedblocks(), rss_bytes()
 
-    # Scale the work to the machine: about four seconds of calls, at least
-    # 1500 rounds so that one leaked object or a few bytes per call shows.
+    # Scale the work to the machine: about five seconds of calls.  At 40000
+    # rounds one smallest heap chunk (32 bytes) lost by any single call path
+    # adds up to more than the RSS tolerance; a leaked Python object shows at
+    # any round count.
     start = time.perf_counter()
     _run(calls, 100)
     per_round = (time.perf_counter() - start) / 100
-    rounds = max(1500, min(20000, int(4.0 / max(per_round, 1e-9))))
+    rounds = max(1500, min(40000, int(5.0 / max(per_round, 1e-9))))
     _run(calls, rounds)
 
     gc.collect()
     grown_blocks = sys.getallocatedblocks() - blocks
     grown_rss = rss_bytes() - rss
     assert grown_blocks < 200, f"{grown_blocks} Python blocks left over after {rounds} rounds"
-    assert grown_rss < 4 * 1024 * 1024, f"RSS grew by {grown_rss} bytes after {rounds} rounds"
+    assert grown_rss < 1024 * 1024, f"RSS grew by {grown_rss} bytes after {rounds} rounds"

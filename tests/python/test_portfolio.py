@@ -244,6 +244,23 @@ class TestArgumentFailures:
                 quarlen.portfolio_optimize(100, [bad])
 
     @pytest.mark.parametrize(
+        "data, reads",
+        [
+            ({"id": 7}, ["id"]),
+            ({"id": "a", "pool": 7}, ["id", "pool"]),
+            (item(reference_price="?"), ["id", "pool", "reference_price"]),
+            # A bad fixed cost ends the call before max_size is looked up.
+            (item(fixed_cost="?", max_size=1), ["id", "pool", "reference_price", "fixed_cost"]),
+            (item(max_size="?"), ["id", "pool", "reference_price", "fixed_cost", "max_size"]),
+        ],
+    )
+    def test_reading_stops_at_the_first_failure(self, data, reads):
+        logged = Item(data)
+        with pytest.raises((TypeError, ValueError)):
+            quarlen.portfolio_optimize(100, [logged, Item({})])
+        assert logged.reads == reads
+
+    @pytest.mark.parametrize(
         "extra",
         [{}, {"fixed_cost": None, "max_size": None}],
         ids=["missing", "none"],
