@@ -11,12 +11,14 @@
 namespace quarlen::py {
 
 extern const PoolFamily kConstantProductFamily;
+extern const PoolFamily kConcentratedLiquidityFamily;
 extern const PoolFamily kVelodromeStableFamily;
 extern const PoolFamily kDlmmFamily;
 extern const PoolFamily kCurveCryptoSwapFamily;
 
 inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
+    &kConcentratedLiquidityFamily,
     &kVelodromeStableFamily,
     &kDlmmFamily,
     &kCurveCryptoSwapFamily,

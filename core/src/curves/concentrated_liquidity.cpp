@@ -1,0 +1,171 @@
+#include "core/src/curves/concentrated_liquidity.hpp"
+
+#include <string>
+
+namespace quarlen {
+
+namespace {
+
+// The gross input that moves the price from where the range now holds
+// `x_now` of X down to the range's lower bound. Quote and sizing both use
+// this, with the same operations in the same order, so a size equal to the
+// summed capacities quotes to the lower bound without the capacity error.
+Decimal gross_capacity(const TickRange& range, Decimal x_now, Decimal fee_retention) {
+    return ((range.liquidity / range.sqrt_price_lower) - x_now) / fee_retention;
+}
+
+bool fee_retention_valid(Decimal fee_retention) { return fee_retention.is_positive() && fee_retention <= ONE; }
+
+// The checks a single range must pass; `prefix` names the range in a list.
+std::optional<std::string> range_fault(const TickRange& range, const std::string& prefix) {
+    if (!range.liquidity.is_positive()) return prefix + got("liquidity must be > 0, got ", range.liquidity);
+    if (!range.sqrt_price_lower.is_positive())
+        return prefix + got("sqrt_price_lower must be > 0, got ", range.sqrt_price_lower);
+    if (range.sqrt_price_upper <= range.sqrt_price_lower)
+        return prefix + "sqrt_price_upper (" + range.sqrt_price_upper.to_string() + ") must be > sqrt_price_lower (" +
+               range.sqrt_price_lower.to_string() + ")";
+    return std::nullopt;
+}
+
+std::string outside_message(Decimal current, Decimal lower, Decimal upper) {
+    return "sqrt_price_current (" + current.to_string() + ") is outside [" + lower.to_string() + ", " +
+           upper.to_string() + "]";
+}
+
+}  // namespace
+
+Sized<ConcentratedLiquidity> ConcentratedLiquidity::create(Decimal liquidity, Decimal sqrt_price_lower,
+                                                           Decimal sqrt_price_upper, Decimal sqrt_price_current,
+                                                           Decimal fee_retention) {
+    const TickRange range{sqrt_price_lower, sqrt_price_upper, liquidity};
+    if (std::optional<std::string> fault = range_fault(range, "")) return invalid(std::move(*fault));
+    if (sqrt_price_current < sqrt_price_lower || sqrt_price_current > sqrt_price_upper)
+        return invalid(outside_message(sqrt_price_current, sqrt_price_lower, sqrt_price_upper));
+    if (!fee_retention_valid(fee_retention))
+        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    return ConcentratedLiquidity({range}, liquidity, sqrt_price_lower, sqrt_price_upper, sqrt_price_current,
+                                 fee_retention);
+}
+
+Sized<ConcentratedLiquidity> ConcentratedLiquidity::from_ranges(std::vector<TickRange> ranges,
+                                                                Decimal sqrt_price_current, Decimal fee_retention) {
+    if (ranges.empty()) return invalid("tick ranges must not be empty");
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const std::string prefix = "tick range " + std::to_string(i) + ": ";
+        if (std::optional<std::string> fault = range_fault(ranges[i], prefix)) return invalid(std::move(*fault));
+        if (i > 0 && ranges[i].sqrt_price_lower != ranges[i - 1].sqrt_price_upper)
+            return invalid(prefix + "sqrt_price_lower (" + ranges[i].sqrt_price_lower.to_string() +
+                           ") must equal the sqrt_price_upper (" + ranges[i - 1].sqrt_price_upper.to_string() +
+                           ") of tick range " + std::to_string(i - 1));
+    }
+    const Decimal lowest = ranges.front().sqrt_price_lower;
+    const Decimal highest = ranges.back().sqrt_price_upper;
+    if (sqrt_price_current < lowest || sqrt_price_current > highest)
+        return invalid(outside_message(sqrt_price_current, lowest, highest));
+    if (!fee_retention_valid(fee_retention))
+        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+
+    ConcentratedLiquidity pool(std::move(ranges), ZERO, lowest, highest, sqrt_price_current, fee_retention);
+    // The checks above guarantee a starting range.
+    pool.liquidity_ = pool.ranges_[*pool.starting_range()].liquidity;
+    return pool;
+}
+
+Sized<std::size_t> ConcentratedLiquidity::starting_range() const {
+    const Decimal s = sqrt_price_current_;
+    for (std::size_t j = ranges_.size(); j-- > 0;) {
+        if (ranges_[j].sqrt_price_lower <= s && s <= ranges_[j].sqrt_price_upper) return j;
+    }
+    return invalid("price " + s.to_string() + " not found in tick ranges");
+}
+
+Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
+    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (delta_in.is_zero()) return ZERO;
+
+    const Sized<std::size_t> start = starting_range();
+    if (!start) return std::unexpected(start.error());
+
+    // The walk tracks the gross input taken by the ranges passed whole as the
+    // running sum of their capacities, the same sum the sizing forms, rather
+    // than subtracting each capacity from what is left: with several ranges
+    // the rounded differences of a long subtraction chain can exceed the last
+    // capacity by a unit in the last digit, and the sizing's own size would
+    // then fail with the capacity error. With one range both forms are the
+    // same operations on the same values.
+    const Decimal f = fee_retention_;
+    Decimal passed = ZERO;
+    Decimal s = sqrt_price_current_;
+    Decimal total = ZERO;
+    for (std::size_t j = *start + 1; j-- > 0;) {
+        const TickRange& range = ranges_[j];
+        const Decimal L = range.liquidity;
+        const Decimal through_range = passed + gross_capacity(range, L / s, f);
+        if (delta_in <= through_range) {
+            // The trade ends inside this range: the X side grows by the net
+            // input, and the new price follows from X = L / s.
+            const Decimal net_in = f * (delta_in - passed);
+            const Decimal s_new = L / ((L / s) + net_in);
+            total += L * (s - s_new);
+            break;
+        }
+        // The whole range down to its lower bound; the next range down starts
+        // from this bound.
+        total += L * (s - range.sqrt_price_lower);
+        passed = through_range;
+        s = range.sqrt_price_lower;
+        if (j == 0)
+            return invalid("trade of size " + delta_in.to_string() +
+                           " exceeds total liquidity capacity across all tick ranges");
+    }
+    if (total.is_negative())
+        return invalid("computed negative output (" + total.to_string() + ") for delta_in " + delta_in.to_string());
+    return total;
+}
+
+Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
+                                                        const SizingConstraints& constraints) const {
+    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    const Decimal f = fee_retention_;
+    // Spot test: the marginal rate of the first unit is f * P with P = s^2.
+    if ((f * sqrt_price_current_) * sqrt_price_current_ <= reference_price) return no_arbitrage();
+
+    const Sized<std::size_t> start = starting_range();
+    if (!start) return std::unexpected(start.error());
+
+    // Inside a range the output is concave in the input, so the first range in
+    // which the marginal rate falls to the reference price holds the optimum;
+    // every range passed on the way is taken whole.
+    Decimal cumulative = ZERO;
+    Decimal s = sqrt_price_current_;
+    Decimal size = ZERO;
+    for (std::size_t j = *start + 1; j-- > 0;) {
+        const TickRange& range = ranges_[j];
+        const Decimal L = range.liquidity;
+        const Decimal x = L / s;
+        const Decimal y = L * s;
+        const Decimal marginal_rate = (f * y) / x;
+        if (marginal_rate <= reference_price) {
+            size = cumulative;
+            break;
+        }
+        // r is the X side L / sqrt(P_new) at the price where f * P_new equals
+        // the reference price; the gross input to get there is (r - x) / f.
+        const Decimal radicand = ((x * y) * f) / reference_price;
+        const std::optional<Decimal> r = radicand.sqrt();
+        if (!r) return invalid(got("failed to compute sqrt of radicand ", radicand));
+        const Decimal to_stationary = (*r - x) / f;
+        const Decimal capacity = gross_capacity(range, x, f);
+        if (to_stationary <= capacity) {
+            size = cumulative + max(to_stationary, ZERO);
+            break;
+        }
+        cumulative += capacity;
+        s = range.sqrt_price_lower;
+        if (j == 0) size = cumulative;  // every range used down to its lower bound
+    }
+
+    return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);
+}
+
+}  // namespace quarlen
