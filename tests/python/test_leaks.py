@@ -124,3 +124,20 @@ def test_entry_points_do_not_leak():
     grown_rss = rss_bytes() - rss
     assert grown_blocks < 200, f"{grown_blocks} Python blocks left over after {rounds} rounds"
     assert grown_rss < 1024 * 1024, f"RSS grew by {grown_rss} bytes after {rounds} rounds"
+
+
+def test_reference_cycles_through_results_are_collected():
+    # A caller may store a result inside its own detail dictionary; the
+    # collector must be able to free such a cycle.
+    def churn(n):
+        for _ in range(n):
+            result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
+            result.guarantee_tier_detail["self"] = result
+            del result
+
+    churn(500)
+    gc.collect()
+    blocks = sys.getallocatedblocks()
+    churn(5000)
+    gc.collect()
+    assert sys.getallocatedblocks() - blocks < 200

@@ -161,6 +161,46 @@ class TestImmutability:
         assert [n for n in dir(constraints) if not n.startswith("_")] == []
 
 
+class TestMisuse:
+    """Ways around the constructor must not yield a half-built or changed pool."""
+
+    @pytest.mark.parametrize("family", family_params())
+    def test_new_without_arguments_builds_nothing(self, family):
+        cls = require(family.cls)
+        with pytest.raises(TypeError):
+            cls.__new__(cls)
+
+    @pytest.mark.parametrize("family", family_params())
+    def test_calling_init_again_changes_nothing(self, family):
+        pool = family.pool()
+        before = (repr(pool), txt(pool.quote(family.delta_in)))
+        try:
+            pool.__init__(*family.args)
+            pool.__init__(*(["2"] * len(family.args)))
+        except (TypeError, ValueError):
+            pass
+        assert (repr(pool), txt(pool.quote(family.delta_in))) == before
+
+    @pytest.mark.parametrize("method", ["quote", "optimal_size", "__reduce__"])
+    @pytest.mark.parametrize("wrong_self", [5, None, "PyCpmm"])
+    def test_methods_reject_a_foreign_self(self, method, wrong_self):
+        with pytest.raises(TypeError):
+            getattr(quarlen.PyCpmm, method)(wrong_self, 1)
+        with pytest.raises(TypeError):
+            getattr(quarlen.PyCpmm, method)(quarlen.PySizingConstraints(), 1)
+
+    def test_subclass_without_constructor_call_is_refused(self):
+        try:
+            class Lazy(quarlen.PyCpmm):
+                def __init__(self, *args):
+                    pass
+        except TypeError:
+            pytest.skip("pool classes are not subclassable")
+        with pytest.raises(TypeError):
+            Lazy()
+        assert txt(Lazy(1, 1, 1).quote(1)) == "0.50"
+
+
 class TestConcurrentUse:
     @pytest.mark.parametrize("family", family_params())
     def test_shared_pool_gives_identical_answers_on_all_threads(self, family):
