@@ -11,14 +11,20 @@
 namespace quarlen::py {
 
 extern const PoolFamily kConstantProductFamily;
+extern const PoolFamily kStableSwapFamily;
+extern const PoolFamily kPmmFamily;
 extern const PoolFamily kConcentratedLiquidityFamily;
+extern const PoolFamily kBalancerWeightedFamily;
 extern const PoolFamily kVelodromeStableFamily;
 extern const PoolFamily kDlmmFamily;
 extern const PoolFamily kCurveCryptoSwapFamily;
 
 inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
+    &kStableSwapFamily,
+    &kPmmFamily,
     &kConcentratedLiquidityFamily,
+    &kBalancerWeightedFamily,
     &kVelodromeStableFamily,
     &kDlmmFamily,
     &kCurveCryptoSwapFamily,
