@@ -139,6 +139,16 @@ class TestImmutability:
             delattr(obj, attribute)
         assert repr(obj) == before
 
+    @pytest.mark.parametrize("family", family_params())
+    def test_every_pool_rejects_assignment(self, family):
+        pool = family.pool()
+        for attribute in ("quote", "optimal_size", "fresh"):
+            with pytest.raises((AttributeError, TypeError)):
+                setattr(pool, attribute, None)
+        with pytest.raises((AttributeError, TypeError)):
+            del pool.quote
+        assert txt(pool.quote(family.delta_in)) == txt(family.pool().quote(family.delta_in))
+
     @pytest.mark.parametrize("name", sorted(ATTRIBUTES))
     def test_classes_reject_assignment(self, name):
         # The types are shared by every caller (and every thread); patching one
