@@ -22,7 +22,8 @@ namespace {
 using detail::FinalRounding;
 using detail::WideDecimal;
 
-constexpr Decimal kE = Decimal::from_parts(uint128{27182818284590452ULL} * 1000000000000ULL + 353602874714ULL, 28, false);
+constexpr Decimal kE =
+    Decimal::from_parts(uint128{27182818284590452ULL} * 1000000000000ULL + 353602874714ULL, 28, false);
 constexpr Decimal kInverseE =
     Decimal::from_parts(uint128{3678794411714423215ULL} * 1000000000ULL + 955237702ULL, 28, false);
 // ln 10 to 27 digits after the point.

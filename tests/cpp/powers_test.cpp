@@ -295,15 +295,15 @@ public:
     // 28): a double's fifteen digits, then random ones.
     Decimal uniform(double low, double high, int scale) {
         const double value = low + (high - low) * std::uniform_real_distribution<double>(0, 1)(engine_);
-        const int coarse = std::min(scale, 15 - static_cast<int>(std::ceil(std::log10(std::max(std::abs(low), std::abs(high))))));
+        const double widest = std::max(std::abs(low), std::abs(high));
+        const int coarse = std::min(scale, 15 - static_cast<int>(std::ceil(std::log10(widest))));
         const long long units = std::llround(value * std::pow(10.0, coarse));
-        Decimal result = Decimal::from_parts(static_cast<uint128>(std::llabs(units)), static_cast<std::uint32_t>(coarse),
-                                             units < 0);
-        if (scale > coarse) {
-            const std::uint64_t fine = engine_() % reference::pow10(std::min(scale - coarse, 19)).get_ui();
-            result = result + Decimal::from_parts(fine, static_cast<std::uint32_t>(coarse + std::min(scale - coarse, 19)), false);
-        }
-        return result;
+        const Decimal result = Decimal::from_parts(static_cast<uint128>(std::llabs(units)),
+                                                   static_cast<std::uint32_t>(coarse), units < 0);
+        const int fine_digits = std::min(scale - coarse, 19);
+        if (fine_digits <= 0) return result;
+        const std::uint64_t fine = engine_() % reference::pow10(fine_digits).get_ui();
+        return result + Decimal::from_parts(fine, static_cast<std::uint32_t>(coarse + fine_digits), false);
     }
 
     int below(int bound) { return static_cast<int>(engine_() % static_cast<std::uint64_t>(bound)); }
