@@ -18,6 +18,7 @@ extern const PoolFamily kBalancerWeightedFamily;
 extern const PoolFamily kVelodromeStableFamily;
 extern const PoolFamily kDlmmFamily;
 extern const PoolFamily kCurveCryptoSwapFamily;
+extern const PoolFamily kDodoPmmFamily;
 
 inline constexpr std::array kPoolFamilies{
     &kConstantProductFamily,
@@ -28,6 +29,7 @@ inline constexpr std::array kPoolFamilies{
     &kVelodromeStableFamily,
     &kDlmmFamily,
     &kCurveCryptoSwapFamily,
+    &kDodoPmmFamily,
 };
 
 }  // namespace quarlen::py
