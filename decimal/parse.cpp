@@ -19,10 +19,9 @@
 //    value that can be represented.", whatever the exponent; any other
 //    mantissa or exponent problem is "Failed to parse". An exponent of more
 //    than 18 significant digits is also "Failed to parse".
-//  - A negative exponent may carry the scale past 28 only by trailing zeros:
-//    they are dropped (1.000e-28 is 1e-28 at scale 28, 0e-40 is zero at
-//    scale 28). When non-zero digits would be lost the parse fails with
-//    the resulting scale (mantissa scale minus exponent) in the message.
+//  - A negative exponent that carries the scale (mantissa scale minus
+//    exponent) past 28 fails with that scale in the message, zeros or not:
+//    1.000e-28 and 0e-30 are refused like 1.5e-28.
 //  - A positive exponent raises the magnitude; a zero mantissa stays zero
 //    for any exponent.
 #include <string>
@@ -169,19 +168,12 @@ std::expected<Decimal, std::string> Decimal::parse_scientific(std::string_view t
     const std::int64_t resulting_scale = static_cast<std::int64_t>(mantissa->scale()) - *exponent;
     constexpr std::int64_t kMaxScale64 = Decimal::kMaxScale;
 
+    // The scale the text asks for is the scale the value gets: a text that
+    // asks for more than 28 digits after the point is refused, even when the
+    // surplus digits are zeros, rather than silently changing its scale.
     if (resulting_scale > kMaxScale64) {
-        if (magnitude == 0) return Decimal::from_parts(0, kMaxScale, false);
-        // Only trailing zeros may go; a non-zero magnitude has fewer than 29.
-        std::int64_t scale = resulting_scale;
-        while (scale > kMaxScale64 && magnitude % 10 == 0) {
-            magnitude /= 10;
-            --scale;
-        }
-        if (scale > kMaxScale64) {
-            return std::unexpected("Scale exceeds the maximum precision allowed: " + std::to_string(resulting_scale) +
-                                   " > " + std::to_string(Decimal::kMaxScale));
-        }
-        return Decimal::from_parts(magnitude, static_cast<std::uint32_t>(scale), negative);
+        return std::unexpected("Scale exceeds the maximum precision allowed: " + std::to_string(resulting_scale) +
+                               " > " + std::to_string(Decimal::kMaxScale));
     }
     if (resulting_scale < 0) {
         if (magnitude == 0) return ZERO;

@@ -55,12 +55,21 @@ std::optional<Opportunity> to_opportunity(const ModuleState& state, PyObject* ma
     const std::optional<Decimal> reference_price = to_decimal(price_object.get(), "reference_price");
     if (!reference_price) return std::nullopt;
 
+    // Each optional key is read and converted before the next is read.
+    SizingConstraints constraints;
     PyRef fixed_cost = optional_item_of(mapping, "fixed_cost");
+    if (fixed_cost) {
+        const std::optional<Decimal> value = to_decimal(fixed_cost.get(), "fixed_cost");
+        if (!value) return std::nullopt;
+        constraints.fixed_cost = *value;
+    }
     PyRef max_size = optional_item_of(mapping, "max_size");
-    std::optional<SizingConstraints> constraints = to_constraints(fixed_cost.get(), max_size.get());
-    if (!constraints) return std::nullopt;
+    if (max_size) {
+        constraints.max_size = to_decimal(max_size.get(), "max_size");
+        if (!constraints.max_size) return std::nullopt;
+    }
 
-    return Opportunity{std::move(*id), *pool, *reference_price, std::move(*constraints)};
+    return Opportunity{std::move(*id), *pool, *reference_price, std::move(constraints)};
 }
 
 }  // namespace

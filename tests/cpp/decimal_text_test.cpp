@@ -118,10 +118,7 @@ TEST(DecimalScientificParse, ScalesThePlainMantissa) {
         {"1e-28", "0.0000000000000000000000000001"},
         {"1e28", "10000000000000000000000000000"},
         {"7.9228162514264337593543950335e28", "79228162514264337593543950335"},
-        // Trailing zeros give way before the scale limit does.
-        {"1.000e-28", "0.0000000000000000000000000001"},
-        {"100e-30", "0.0000000000000000000000000001"},
-        {"0e-40", "0.0000000000000000000000000000"},
+        {"0e-28", "0.0000000000000000000000000000"},
         {"0e99999", "0"},
     });
 }
@@ -130,6 +127,10 @@ TEST(DecimalScientificParse, ReportsEachErrorWithItsMessage) {
     expect_scientific({
         {"1e-29", "Scale exceeds the maximum precision allowed: 29 > 28"},
         {"1.50e-28", "Scale exceeds the maximum precision allowed: 30 > 28"},
+        // Zeros count too: the text's own scale is never silently changed.
+        {"1.000e-28", "Scale exceeds the maximum precision allowed: 31 > 28"},
+        {"100e-30", "Scale exceeds the maximum precision allowed: 30 > 28"},
+        {"0e-40", "Scale exceeds the maximum precision allowed: 40 > 28"},
         {"1e-999999999999999999", "Scale exceeds the maximum precision allowed: 999999999999999999 > 28"},
         {"1e29", "Number exceeds maximum value that can be represented."},
         {"7.9228162514264337593543950336e28", "Number exceeds maximum value that can be represented."},

@@ -148,16 +148,8 @@ class TestConversionFailures:
             ("\uff11", 'invalid x "\uff11": Invalid decimal: unknown character'),
             ("\u0661", 'invalid x "\u0661": Invalid decimal: unknown character'),
             # A zero keeps no exemption from the scale limit.
-            pytest.param(
-                "0e-30", 'invalid x "0e-30": Scale exceeds the maximum precision allowed: 30 > 28',
-                marks=pytest.mark.xfail(strict=True, reason="scientific parse strips trailing zeros to fit the "
-                                        "scale instead of rejecting a resulting scale above 28"),
-            ),
-            pytest.param(
-                "10e-29", 'invalid x "10e-29": Scale exceeds the maximum precision allowed: 29 > 28',
-                marks=pytest.mark.xfail(strict=True, reason="scientific parse strips trailing zeros to fit the "
-                                        "scale instead of rejecting a resulting scale above 28"),
-            ),
+            ("0e-30", 'invalid x "0e-30": Scale exceeds the maximum precision allowed: 30 > 28'),
+            ("10e-29", 'invalid x "10e-29": Scale exceeds the maximum precision allowed: 29 > 28'),
         ],
     )
     def test_hostile_text(self, value, message):
