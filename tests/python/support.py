@@ -103,8 +103,24 @@ class Family:
         return require(self.function)(*self.args, self.reference_price, *extra, **kw)
 
 
+# Arguments that serve both the class and the module function: the indices
+# and the direction flag the classes default are given explicitly.
+_BINS = [
+    {"bin_id": 1, "price": "1.1", "reserve_x": 0, "reserve_y": 100},
+    {"bin_id": 2, "price": "1.0", "reserve_x": 0, "reserve_y": 100},
+]
+
 FAMILIES = [
     Family("PyCpmm", "cpmm_optimal_size", (100, 200, "0.997"), "0.5", 10),
+    Family("PyStableSwap", "stableswap_optimal_size", (["1000", "2000"], "100", "0.997"), "0.99", 10),
+    Family("PyPmm", "pmm_optimal_size", (1000, 1000, 1, "0.001"), "0.5", 100),
+    Family("PyConcentratedLiquidity", "clmm_optimal_size", (1000, "0.9", "1.1", "1.0", "0.997"), "0.9", 10),
+    Family("PyBalancerWeightedPool", "balancer_optimal_size", (["1000", "2000"], ["0.5", "0.5"], "0.997", 0, 1),
+           "1.5", 10),
+    Family("PyVelodromeStable", "velodrome_optimal_size", (1000, 1200, "0.997"), "0.95", 10),
+    Family("PyDlmmBook", "dlmm_optimal_size", (_BINS, 0, "0.997"), "1.0", 10),
+    Family("PyCurveCryptoSwap", "cryptoswap_optimal_size", ([1000, 1000], 100, "0.01", "0.997", 0), "0.9", 10),
+    Family("PyDodoPmm", "dodo_optimal_size", (100, 100, 100, 100, 1, "0.5", "0.997", True), "0.9", 10),
 ]
 
 
