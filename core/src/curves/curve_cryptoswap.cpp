@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/src/golden_section.hpp"
+
 namespace quarlen {
 
 namespace {
@@ -19,9 +21,6 @@ constexpr Decimal kProbeSize = Decimal::from_parts(1, 3, false);
 // The objective of a size whose quote fails: far below any real profit.
 constexpr Decimal kFailedQuoteProfit = Decimal::from_int(-1'000'000'000);
 constexpr std::uint32_t kSearchPasses = 64;
-// (sqrt(5) - 1) / 2 to 28 digits after the point.
-constexpr Decimal kGoldenRatio =
-    Decimal::from_parts(uint128{61803398874989} * 100'000'000'000'000ULL + 48482045868344ULL, 28, false);
 
 }  // namespace
 
@@ -138,29 +137,11 @@ Sized<SizingResult> CryptoSwapPool::optimal_size(Decimal reference_price, const 
     if (constraints.max_size) upper = min(*constraints.max_size, upper);
 
     // Golden-section search of fixed length for the largest profit on [0, upper].
-    Decimal lower = ZERO;
-    Decimal inner_low = upper - kGoldenRatio * (upper - lower);
-    Decimal inner_high = lower + kGoldenRatio * (upper - lower);
-    Decimal profit_low = profit_at(reference_price, inner_low);
-    Decimal profit_high = profit_at(reference_price, inner_high);
-    for (std::uint32_t pass = 0; pass < kSearchPasses; ++pass) {
-        if (profit_low >= profit_high) {  // ties move the upper end
-            upper = inner_high;
-            inner_high = inner_low;
-            profit_high = profit_low;
-            inner_low = upper - kGoldenRatio * (upper - lower);
-            profit_low = profit_at(reference_price, inner_low);
-        } else {
-            lower = inner_low;
-            inner_low = inner_high;
-            profit_low = profit_high;
-            inner_high = lower + kGoldenRatio * (upper - lower);
-            profit_high = profit_at(reference_price, inner_high);
-        }
-    }
-    const Decimal best = (lower + upper) / TWO;
+    const GoldenSection search = golden_section_search(
+        ZERO, upper, TieMoves::upper_end, [&](Decimal size) { return profit_at(reference_price, size); },
+        kSearchPasses);
 
-    return settle(*this, reference_price, constraints, best, NumericallyGuaranteed{true}, kSearchPasses);
+    return settle(*this, reference_price, constraints, search.midpoint(), NumericallyGuaranteed{true}, kSearchPasses);
 }
 
 }  // namespace quarlen

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/src/golden_section.hpp"
+
 namespace quarlen {
 
 namespace {
@@ -11,9 +13,6 @@ constexpr Decimal FOUR = Decimal::from_parts(4, 0, false);
 constexpr Decimal kProbeSize = Decimal::from_parts(1, 3, false);  // 0.001
 // The search bracket is this many times the reserve of the input asset.
 constexpr Decimal kBracketFactor = Decimal::from_parts(5, 0, false);
-// Golden-section ratio (sqrt(5) - 1) / 2 to 28 digits.
-constexpr Decimal kPhi =
-    Decimal::from_parts(uint128{618033988749894848} * 10'000'000'000u + 2045868344u, 28, false);
 constexpr std::uint32_t kSearchPasses = 64;
 // The profit the search sees for a size whose quote fails: worse than any real one.
 constexpr Decimal kFailedProfit = Decimal::from_int(-1000000000);
@@ -160,7 +159,7 @@ Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const Siz
 
     Decimal hi = (is_sell_base_ ? base_reserve_ : quote_reserve_) * kBracketFactor;
     if (constraints.max_size) hi = min(*constraints.max_size, hi);
-    Decimal lo = ZERO;
+    const Decimal lo = ZERO;
 
     // The fixed cost does not move the optimum, so the search leaves it out.
     const auto profit = [&](Decimal x) {
@@ -168,31 +167,11 @@ Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const Siz
         return out ? *out - reference_price * x : kFailedProfit;
     };
 
-    const Decimal step = kPhi * (hi - lo);
-    Decimal x1 = hi - step;
-    Decimal x2 = lo + step;
-    Decimal f1 = profit(x1);
-    Decimal f2 = profit(x2);
-    // A fixed number of passes and no other stopping rule; the width is formed
-    // anew from the bounds each pass.
-    for (std::uint32_t pass = 0; pass < kSearchPasses; ++pass) {
-        if (f1 < f2) {
-            lo = x1;
-            x1 = x2;
-            f1 = f2;
-            x2 = lo + kPhi * (hi - lo);
-            f2 = profit(x2);
-        } else {
-            hi = x2;
-            x2 = x1;
-            f2 = f1;
-            x1 = hi - kPhi * (hi - lo);
-            f1 = profit(x1);
-        }
-    }
+    // A fixed number of passes and no other stopping rule.
+    const GoldenSection search = golden_section_search(lo, hi, TieMoves::upper_end, profit, kSearchPasses);
 
     // No unimodality test is made; the tier records the search's assumption.
-    return settle(*this, reference_price, constraints, (lo + hi) / TWO, EmpiricallyValidated{true}, kSearchPasses);
+    return settle(*this, reference_price, constraints, search.midpoint(), EmpiricallyValidated{true}, kSearchPasses);
 }
 
 }  // namespace quarlen

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/src/golden_section.hpp"
 #include "decimal/powers.hpp"
 
 namespace quarlen {
@@ -10,10 +11,6 @@ namespace {
 
 // The search narrows its bracket to about this width.
 constexpr Decimal kTolerance = Decimal::from_parts(1, 6, false);  // 0.000001
-// 0.6180339887498948482045868344: the share of the bracket each golden-section
-// step keeps.
-constexpr Decimal kGoldenRatio =
-    Decimal::from_parts(uint128{618033988749894848} * 10'000'000'000u + 2045868344u, 28, false);
 // The bracket stays below this share of the reverse-regime pole...
 constexpr Decimal kPoleMargin = Decimal::from_parts(999, 3, false);  // 0.999
 // ...and stops growing once a trade takes this share of the quote reserve.

@@ -1,5 +1,7 @@
 #include "core/src/curves/velodrome_stable.hpp"
 
+#include "core/src/golden_section.hpp"
+
 #include <cstdint>
 
 namespace quarlen {
@@ -16,9 +18,6 @@ constexpr int kBracketRounds = 8;
 constexpr Decimal kSearchTolerance = Decimal::from_parts(1, 6, false);
 // ...or after this many passes, which is not an error.
 constexpr std::uint32_t kSearchPasses = 128;
-// (sqrt(5) - 1) / 2 to 28 digits after the point.
-constexpr Decimal kGoldenRatio =
-    Decimal::from_parts(uint128{61803398874989} * 100'000'000'000'000ULL + 48482045868344ULL, 28, false);
 
 }  // namespace
 
@@ -92,33 +91,17 @@ Sized<SizingResult> VelodromeStablePool::optimal_size(Decimal reference_price,
         upper = upper * TWO;
     }
 
-    // Golden-section search for the largest profit on [0, upper].
+    // Golden-section search for the largest profit on [0, upper], until the
+    // interval is narrower than the tolerance or the passes run out.
     const Decimal tolerance = kSearchTolerance * reserve_x_;
-    Decimal lower = ZERO;
-    Decimal inner_low = upper - kGoldenRatio * (upper - lower);
-    Decimal inner_high = lower + kGoldenRatio * (upper - lower);
-    Decimal profit_low = profit_at(reference_price, inner_low);
-    Decimal profit_high = profit_at(reference_price, inner_high);
-    std::uint32_t passes = 0;
-    while ((upper - lower) > tolerance && passes < kSearchPasses) {
-        ++passes;
-        if (profit_low > profit_high) {
-            upper = inner_high;
-            inner_high = inner_low;
-            profit_high = profit_low;
-            inner_low = upper - kGoldenRatio * (upper - lower);
-            profit_low = profit_at(reference_price, inner_low);
-        } else {  // ties move the lower end
-            lower = inner_low;
-            inner_low = inner_high;
-            profit_low = profit_high;
-            inner_high = lower + kGoldenRatio * (upper - lower);
-            profit_high = profit_at(reference_price, inner_high);
-        }
-    }
-    const Decimal best = (lower + upper) / TWO;
+    const GoldenSection search = golden_section_search(
+        ZERO, upper, TieMoves::lower_end, [&](Decimal size) { return profit_at(reference_price, size); },
+        [&](Decimal lower, Decimal upper_end, std::uint32_t passes) {
+            return (upper_end - lower) > tolerance && passes < kSearchPasses;
+        });
 
-    return settle(*this, reference_price, constraints, best, NumericallyGuaranteed{true}, passes);
+    return settle(*this, reference_price, constraints, search.midpoint(), NumericallyGuaranteed{true},
+                  search.passes);
 }
 
 }  // namespace quarlen
