@@ -9,6 +9,7 @@
 #include "decimal/decimal.hpp"
 #include "decimal/powers_of_ten.hpp"
 #include "decimal/scale_guard.hpp"
+#include "decimal/wide_integer.hpp"
 
 namespace quarlen {
 
@@ -43,7 +44,12 @@ NextDigits<Remainder> append_digits(uint128 quotient, Remainder remainder, Remai
     // remainder < divisor and 10^9 < 2^30: a 32-bit divisor keeps this below
     // 2^62, a 96-bit one below 2^126.
     const Remainder scaled = remainder * static_cast<Remainder>(detail::pow10_u64(digits));
-    return {quotient * detail::pow10(digits) + scaled / divisor, scaled % divisor};
+    if constexpr (sizeof(Remainder) == sizeof(uint128)) {
+        const detail::Divided next = detail::divide(scaled, divisor);
+        return {quotient * detail::pow10(digits) + next.quotient, next.remainder};
+    } else {
+        return {quotient * detail::pow10(digits) + scaled / divisor, scaled % divisor};
+    }
 }
 
 // The largest count of digits, at most `limit`, by which the quotient can be
@@ -60,22 +66,19 @@ int digits_that_fit(uint128 quotient, int limit) noexcept {
 // zeros in place (10 / 4 stays 2.50).
 void strip_trailing_zeros(Quotient& q) noexcept {
     const auto low_word = [&q] { return static_cast<std::uint32_t>(q.magnitude); };
-    while (low_word() == 0 && q.scale >= 8 && q.magnitude % 100000000 == 0) {
-        q.magnitude /= 100000000;
-        q.scale -= 8;
+    // Each test divides once and keeps the quotient when nothing remains.
+    const auto strip = [&q](std::uint64_t power, int digits) {
+        const detail::Divided128 d = detail::divide_by_64(q.magnitude, power);
+        if (d.remainder != 0) return false;
+        q.magnitude = d.quotient;
+        q.scale -= digits;
+        return true;
+    };
+    while (low_word() == 0 && q.scale >= 8 && strip(100000000, 8)) {
     }
-    if (low_word() % 16 == 0 && q.scale >= 4 && q.magnitude % 10000 == 0) {
-        q.magnitude /= 10000;
-        q.scale -= 4;
-    }
-    if (low_word() % 4 == 0 && q.scale >= 2 && q.magnitude % 100 == 0) {
-        q.magnitude /= 100;
-        q.scale -= 2;
-    }
-    if (low_word() % 2 == 0 && q.scale >= 1 && q.magnitude % 10 == 0) {
-        q.magnitude /= 10;
-        q.scale -= 1;
-    }
+    if (low_word() % 16 == 0 && q.scale >= 4) strip(10000, 4);
+    if (low_word() % 4 == 0 && q.scale >= 2) strip(100, 2);
+    if (low_word() % 2 == 0 && q.scale >= 1) strip(10, 1);
 }
 
 // Continues the division from the integer quotient and remainder. Remainder
@@ -146,7 +149,8 @@ Quotient divide(Decimal a, Decimal b) noexcept {
         const uint128 quotient = (uint128{top / d} << 64) | (uint128{middle / d} << 32) | (bottom / d);
         return extend_quotient<std::uint64_t>(quotient, bottom % d, d, natural_scale);
     }
-    return extend_quotient<uint128>(dividend / divisor, dividend % divisor, divisor, natural_scale);
+    const detail::Divided integer = detail::divide(dividend, divisor);
+    return extend_quotient<uint128>(integer.quotient, integer.remainder, divisor, natural_scale);
 }
 
 std::optional<Decimal> to_decimal(const Quotient& q, bool negative) noexcept {

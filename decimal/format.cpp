@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decimal/decimal.hpp"
+#include "decimal/wide_integer.hpp"
 
 namespace quarlen {
 
@@ -16,8 +17,9 @@ constexpr std::uint64_t kTenPow19 = 10000000000000000000ULL;
 int magnitude_digits(uint128 magnitude, char* digits) noexcept {
     // A 96-bit magnitude splits into a high part below 2^33 and a low part of
     // 19 digits, so the rest runs in 64-bit arithmetic.
-    const std::uint64_t high = static_cast<std::uint64_t>(magnitude / kTenPow19);
-    std::uint64_t low = static_cast<std::uint64_t>(magnitude % kTenPow19);
+    const detail::Divided128 split = detail::divide_by_64(magnitude, kTenPow19);
+    const std::uint64_t high = static_cast<std::uint64_t>(split.quotient);
+    std::uint64_t low = split.remainder;
     char reversed[40];
     int count = 0;
     if (high == 0) {

@@ -12,6 +12,89 @@
 
 namespace quarlen::detail {
 
+// (high * 2^64 + low) / divisor and its remainder, for high < divisor (so
+// the quotient fits 64 bits). On x86-64 this is the one divq instruction; a
+// plain 128-bit division would call the runtime library's general routine,
+// which dominated the arithmetic's profile.
+struct Divided64 {
+    std::uint64_t quotient;
+    std::uint64_t remainder;
+};
+
+constexpr Divided64 divide_128_by_64(std::uint64_t high, std::uint64_t low, std::uint64_t divisor) noexcept {
+#if defined(__x86_64__)
+    if !consteval {
+        std::uint64_t quotient;
+        std::uint64_t remainder;
+        __asm__("divq %[divisor]"
+                : "=a"(quotient), "=d"(remainder)
+                : [divisor] "rm"(divisor), "a"(low), "d"(high)
+                : "cc");
+        return {quotient, remainder};
+    }
+#endif
+    const uint128 dividend = (uint128{high} << 64) | low;
+    return {static_cast<std::uint64_t>(dividend / divisor), static_cast<std::uint64_t>(dividend % divisor)};
+}
+
+// value / divisor and value % divisor for any 128-bit value.
+struct Divided128 {
+    uint128 quotient;
+    std::uint64_t remainder;
+};
+
+constexpr Divided128 divide_by_64(uint128 value, std::uint64_t divisor) noexcept {
+    const std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
+    const std::uint64_t low = static_cast<std::uint64_t>(value);
+    if (high < divisor) {
+        const Divided64 d = divide_128_by_64(high, low, divisor);
+        return {d.quotient, d.remainder};
+    }
+    const Divided64 d = divide_128_by_64(high % divisor, low, divisor);
+    return {(uint128{high / divisor} << 64) | d.quotient, d.remainder};
+}
+
+// value / divisor and value % divisor for a divisor of at least 2^64, where
+// the quotient always fits 64 bits: one divq on the divisor's top 64 bits
+// gives the quotient or one more, as in the classic normalized estimate.
+struct DividedWide {
+    std::uint64_t quotient;
+    uint128 remainder;
+};
+
+constexpr DividedWide divide_by_wide(uint128 value, uint128 divisor) noexcept {
+    const int shift = std::countl_zero(static_cast<std::uint64_t>(divisor >> 64));
+    const std::uint64_t top = static_cast<std::uint64_t>((divisor << shift) >> 64);
+    // value / 2 < 2^127, so its top word is below the normalized top word.
+    const uint128 half = value >> 1;
+    const std::uint64_t estimate =
+        divide_128_by_64(static_cast<std::uint64_t>(half >> 64), static_cast<std::uint64_t>(half), top).quotient;
+    // estimate * 2^shift / 2^63 is the true quotient or one more, at most one less.
+    std::uint64_t quotient = static_cast<std::uint64_t>((uint128{estimate} << shift) >> 63);
+    if (quotient != 0) --quotient;
+    uint128 remainder = value - uint128{quotient} * divisor;
+    if (remainder >= divisor) {
+        ++quotient;
+        remainder -= divisor;
+    }
+    return {quotient, remainder};
+}
+
+// value / divisor and value % divisor for any non-zero 128-bit divisor.
+struct Divided {
+    uint128 quotient;
+    uint128 remainder;
+};
+
+constexpr Divided divide(uint128 value, uint128 divisor) noexcept {
+    if ((divisor >> 64) == 0) {
+        const Divided128 d = divide_by_64(value, static_cast<std::uint64_t>(divisor));
+        return {d.quotient, d.remainder};
+    }
+    const DividedWide d = divide_by_wide(value, divisor);
+    return {d.quotient, d.remainder};
+}
+
 struct Uint192 {
     // Lowest word first.
     std::uint64_t word[3] = {0, 0, 0};
@@ -38,13 +121,14 @@ struct Uint192 {
 
     // Divides in place by a non-zero divisor and returns the remainder.
     constexpr std::uint64_t divide_by(std::uint64_t divisor) noexcept {
-        uint128 remainder = 0;
+        std::uint64_t remainder = 0;
         for (int i = 2; i >= 0; --i) {
-            const uint128 current = (remainder << 64) | word[i];
-            word[i] = static_cast<std::uint64_t>(current / divisor);
-            remainder = current % divisor;
+            // remainder < divisor, so each step's quotient fits 64 bits.
+            const Divided64 step = divide_128_by_64(remainder, word[i], divisor);
+            word[i] = step.quotient;
+            remainder = step.remainder;
         }
-        return static_cast<std::uint64_t>(remainder);
+        return remainder;
     }
 
     friend constexpr std::strong_ordering operator<=>(const Uint192& a, const Uint192& b) noexcept {
