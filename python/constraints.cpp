@@ -4,6 +4,7 @@
 #include "python/boxed.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "python/pickling.hpp"
 #include "python/results.hpp"
 #include "python/type_spec.hpp"
 
@@ -35,11 +36,29 @@ PyObject* constraints_repr(PyObject* self) {
                                 fixed_cost.c_str(), max_size.c_str());
 }
 
+// The constructor's arguments: (fixed_cost, max_size), max_size None when absent.
+PyObject* constraints_state(PyObject* self) {
+    const SizingConstraints& constraints = unbox<SizingConstraints>(self);
+    const ModuleState& state = state_of_type(Py_TYPE(self));
+    PyRef fixed_cost = PyRef::steal(from_decimal(state, constraints.fixed_cost));
+    if (!fixed_cost) return nullptr;
+    PyRef max_size = constraints.max_size ? PyRef::steal(from_decimal(state, *constraints.max_size))
+                                          : PyRef::borrow(Py_None);
+    if (!max_size) return nullptr;
+    return PyTuple_Pack(2, fixed_cost.get(), max_size.get());
+}
+
+PyMethodDef constraints_methods[] = {
+    record_reduce_method(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot constraints_slots[] = {
     {Py_tp_doc, const_cast<char*>("PySizingConstraints(fixed_cost=None, max_size=None)\n--\n\nSizing constraints wrapper.")},
     {Py_tp_new, reinterpret_cast<void*>(constraints_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<SizingConstraints>)},
     {Py_tp_repr, reinterpret_cast<void*>(constraints_repr)},
+    {Py_tp_methods, constraints_methods},
     {0, nullptr},
 };
 
@@ -48,5 +67,8 @@ PyType_Slot constraints_slots[] = {
 PyType_Spec constraints_spec =
     type_spec("quarlen.PySizingConstraints", sizeof(Boxed<SizingConstraints>),
               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE, constraints_slots);
+
+// Rebuilt by calling the class with the state as arguments.
+const RecordCodec kConstraintsCodec{&ModuleState::constraints_type, 2, constraints_state, nullptr};
 
 }  // namespace quarlen::py

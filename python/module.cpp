@@ -4,6 +4,7 @@
 
 #include "python/errors.hpp"
 #include "python/module_state.hpp"
+#include "python/pickling.hpp"
 #include "python/pools.hpp"
 #include "python/portfolio.hpp"
 #include "python/results.hpp"
@@ -31,7 +32,11 @@ PyTypeObject* publish_type(PyObject* module, PyObject* all, PyType_Spec* spec) {
 }
 
 bool publish_function(PyObject* module, PyObject* all, PyMethodDef* definition) {
-    PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, nullptr));
+    // With __module__ set, pickle (and so any process pool) finds the
+    // function by its module and name.
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return false;
+    PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, module_name.get()));
     return function && publish(module, all, definition->ml_name, function.get());
 }
 
@@ -92,8 +97,16 @@ int execute(PyObject* module) {
     }
     if (!publish_function(module, all.get(), &portfolio_definition)) return -1;
 
-    // Not part of __all__: the fault type, for callers that catch it by name.
-    return PyModule_AddObjectRef(module, "InternalFault", state.internal_fault);
+    // Not part of __all__: the fault type, for callers that catch it by name;
+    // the version; and the function the result classes pickle through, which
+    // pickle finds by its module and name.
+    if (PyModule_AddObjectRef(module, "InternalFault", state.internal_fault) < 0) return -1;
+    if (PyModule_AddStringConstant(module, "__version__", QUARLEN_VERSION) < 0) return -1;
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    state.restore_function = PyCFunction_NewEx(&restore_definition, module, module_name.get());
+    if (state.restore_function == nullptr) return -1;
+    return PyModule_AddObjectRef(module, restore_definition.ml_name, state.restore_function);
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
@@ -105,6 +118,7 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
     for (PyTypeObject* type : state.pool_types) Py_VISIT(type);
     Py_VISIT(state.internal_fault);
     Py_VISIT(state.decimal_class);
+    Py_VISIT(state.restore_function);
     return 0;
 }
 
@@ -117,6 +131,7 @@ int clear(PyObject* module) {
     for (PyTypeObject*& type : state.pool_types) Py_CLEAR(type);
     Py_CLEAR(state.internal_fault);
     Py_CLEAR(state.decimal_class);
+    Py_CLEAR(state.restore_function);
     return 0;
 }
 

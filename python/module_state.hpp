@@ -22,6 +22,7 @@ struct ModuleState {
     std::array<PyTypeObject*, kPoolFamilies.size()> pool_types;
     PyObject* internal_fault;  // derives from BaseException
     PyObject* decimal_class;   // decimal.Decimal
+    PyObject* restore_function;  // quarlen._restore, what the result classes pickle through
 };
 
 extern PyModuleDef quarlen_module_def;

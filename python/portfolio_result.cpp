@@ -2,6 +2,8 @@
 // core records; every read builds new Python objects from them.
 #include "python/boxed.hpp"
 #include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/pickling.hpp"
 #include "python/results.hpp"
 #include "python/type_spec.hpp"
 
@@ -47,8 +49,55 @@ PyGetSetDef position_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// ---- pickling -----------------------------------------------------------------
+
+// (id, guarantee_tier, allocated_size, expected_profit).
+PyObject* position_tuple(const ModuleState& state, const AllocatedPosition& position) {
+    PyRef id = PyRef::steal(PyUnicode_FromStringAndSize(position.id.data(), static_cast<Py_ssize_t>(position.id.size())));
+    if (!id) return nullptr;
+    PyRef tier = PyRef::steal(PyUnicode_FromStringAndSize(position.guarantee_tier.data(),
+                                                          static_cast<Py_ssize_t>(position.guarantee_tier.size())));
+    if (!tier) return nullptr;
+    PyRef size = PyRef::steal(from_decimal(state, position.allocated_size));
+    if (!size) return nullptr;
+    PyRef profit = PyRef::steal(from_decimal(state, position.expected_profit));
+    if (!profit) return nullptr;
+    return PyTuple_Pack(4, id.get(), tier.get(), size.get(), profit.get());
+}
+
+// The inverse of position_tuple, checking every value.
+std::optional<AllocatedPosition> to_position(PyObject* values) {
+    if (!PyTuple_Check(values) || PyTuple_GET_SIZE(values) != 4) {
+        PyErr_SetString(PyExc_TypeError, "AllocatedPosition state must be a tuple of 4 items");
+        return std::nullopt;
+    }
+    std::optional<std::string> id = to_text(PyTuple_GET_ITEM(values, 0));
+    if (!id) return std::nullopt;
+    const std::optional<std::string_view> tier = tier_name_of(PyTuple_GET_ITEM(values, 1));
+    if (!tier) return std::nullopt;
+    const std::optional<Decimal> size = to_decimal(PyTuple_GET_ITEM(values, 2), "allocated_size");
+    if (!size) return std::nullopt;
+    const std::optional<Decimal> profit = to_decimal(PyTuple_GET_ITEM(values, 3), "expected_profit");
+    if (!profit) return std::nullopt;
+    return AllocatedPosition{std::move(*id), *tier, *size, *profit};
+}
+
+PyObject* position_state(PyObject* self) { return position_tuple(state_of_type(Py_TYPE(self)), position_of(self)); }
+
+PyObject* position_restore(const ModuleState&, PyTypeObject* type, PyObject* values) {
+    std::optional<AllocatedPosition> position = to_position(values);
+    if (!position) return nullptr;
+    return box(type, std::move(*position));
+}
+
+PyMethodDef record_methods[] = {
+    record_reduce_method(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot position_slots[] = {
     {Py_tp_doc, const_cast<char*>("Position allocation in a solved portfolio.")},
+    {Py_tp_methods, record_methods},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<AllocatedPosition>)},
     {Py_tp_getset, position_getset},
     {Py_tp_repr, reinterpret_cast<void*>(position_repr)},
@@ -105,8 +154,56 @@ PyGetSetDef portfolio_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// (allocations as a tuple of position tuples, total_capital_used,
+// total_expected_profit, shadow_price).
+PyObject* portfolio_state(PyObject* self) {
+    const ModuleState& state = state_of_type(Py_TYPE(self));
+    const PortfolioResult& portfolio = portfolio_of(self);
+    PyRef allocations = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(portfolio.allocations.size())));
+    if (!allocations) return nullptr;
+    Py_ssize_t index = 0;
+    for (const AllocatedPosition& position : portfolio.allocations) {
+        PyObject* item = position_tuple(state, position);
+        if (item == nullptr) return nullptr;
+        PyTuple_SET_ITEM(allocations.get(), index++, item);
+    }
+    PyRef used = PyRef::steal(from_decimal(state, portfolio.total_capital_used));
+    if (!used) return nullptr;
+    PyRef profit = PyRef::steal(from_decimal(state, portfolio.total_expected_profit));
+    if (!profit) return nullptr;
+    PyRef shadow = PyRef::steal(from_decimal(state, portfolio.shadow_price));
+    if (!shadow) return nullptr;
+    return PyTuple_Pack(4, allocations.get(), used.get(), profit.get(), shadow.get());
+}
+
+PyObject* portfolio_restore(const ModuleState&, PyTypeObject* type, PyObject* values) {
+    PyObject* allocations = PyTuple_GET_ITEM(values, 0);
+    if (!PyTuple_Check(allocations)) {
+        raise_type_mismatch(allocations, "tuple");
+        return nullptr;
+    }
+    PortfolioResult portfolio;
+    portfolio.allocations.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(allocations)));
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(allocations); ++i) {
+        std::optional<AllocatedPosition> position = to_position(PyTuple_GET_ITEM(allocations, i));
+        if (!position) return nullptr;
+        portfolio.allocations.push_back(std::move(*position));
+    }
+    const std::optional<Decimal> used = to_decimal(PyTuple_GET_ITEM(values, 1), "total_capital_used");
+    if (!used) return nullptr;
+    const std::optional<Decimal> profit = to_decimal(PyTuple_GET_ITEM(values, 2), "total_expected_profit");
+    if (!profit) return nullptr;
+    const std::optional<Decimal> shadow = to_decimal(PyTuple_GET_ITEM(values, 3), "shadow_price");
+    if (!shadow) return nullptr;
+    portfolio.total_capital_used = *used;
+    portfolio.total_expected_profit = *profit;
+    portfolio.shadow_price = *shadow;
+    return box(type, std::move(portfolio));
+}
+
 PyType_Slot portfolio_slots[] = {
     {Py_tp_doc, const_cast<char*>("Global portfolio optimization result.")},
+    {Py_tp_methods, record_methods},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<PortfolioResult>)},
     {Py_tp_getset, portfolio_getset},
     {Py_tp_repr, reinterpret_cast<void*>(portfolio_repr)},
@@ -123,6 +220,9 @@ PyType_Spec allocated_position_spec =
 
 PyType_Spec portfolio_result_spec =
     type_spec("quarlen.PortfolioResult", sizeof(Boxed<PortfolioResult>), kRecordFlags, portfolio_slots);
+
+const RecordCodec kAllocatedPositionCodec{&ModuleState::allocated_position_type, 4, position_state, position_restore};
+const RecordCodec kPortfolioResultCodec{&ModuleState::portfolio_result_type, 4, portfolio_state, portfolio_restore};
 
 PyObject* new_portfolio_result(const ModuleState& state, PortfolioResult result) {
     return box(state.portfolio_result_type, std::move(result));

@@ -2,8 +2,12 @@
 // detail dict are built once, when the object is created, and every read
 // returns those same objects.
 #include <cstdint>
+#include <limits>
+#include <string_view>
 
 #include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/pickling.hpp"
 #include "python/results.hpp"
 #include "python/type_spec.hpp"
 
@@ -112,8 +116,14 @@ PyGetSetDef result_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyMethodDef result_methods[] = {
+    record_reduce_method(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot result_slots[] = {
     {Py_tp_doc, const_cast<char*>("Result of an individual AMM sizing calculation.")},
+    {Py_tp_methods, result_methods},
     {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(result_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(result_clear)},
@@ -129,6 +139,75 @@ PyType_Spec sizing_result_spec = type_spec(
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     result_slots);
 
+namespace {
+
+// A new SizingResult owning the given converted values; `tier_name` is one
+// of the core's static tier names.
+PyObject* new_result_object(PyTypeObject* type, PyRef optimal_delta, PyRef expected_profit, std::string_view tier_name,
+                            PyRef detail, std::optional<std::uint32_t> iterations) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    SizingResultObject* object = as_result(self);
+    object->optimal_delta = optimal_delta.release();
+    object->expected_profit = expected_profit.release();
+    object->tier_detail = detail.release();
+    object->tier_name = tier_name.data();
+    object->has_iterations = iterations.has_value();
+    object->iterations = iterations.value_or(0);
+    return self;
+}
+
+// (optimal_delta, expected_profit, guarantee_tier, guarantee_tier_detail,
+// iterations): the values the attributes read, the detail dict as it is now.
+PyObject* result_state(PyObject* self) {
+    PyRef optimal_delta = PyRef::steal(get_optimal_delta(self, nullptr));
+    PyRef expected_profit = PyRef::steal(get_expected_profit(self, nullptr));
+    PyRef tier = PyRef::steal(get_tier(self, nullptr));
+    PyRef detail = PyRef::steal(get_tier_detail(self, nullptr));
+    PyRef iterations = PyRef::steal(get_iterations(self, nullptr));
+    if (!optimal_delta || !expected_profit || !tier || !detail || !iterations) return nullptr;
+    return PyTuple_Pack(5, optimal_delta.get(), expected_profit.get(), tier.get(), detail.get(), iterations.get());
+}
+
+// The inverse of result_state. The detail is copied, so that a copy.copy of a
+// result does not share its dict with the original.
+PyObject* result_restore(const ModuleState& state, PyTypeObject* type, PyObject* values) {
+    const std::optional<Decimal> optimal_delta = to_decimal(PyTuple_GET_ITEM(values, 0), "optimal_delta");
+    if (!optimal_delta) return nullptr;
+    const std::optional<Decimal> expected_profit = to_decimal(PyTuple_GET_ITEM(values, 1), "expected_profit");
+    if (!expected_profit) return nullptr;
+    const std::optional<std::string_view> tier_name = tier_name_of(PyTuple_GET_ITEM(values, 2));
+    if (!tier_name) return nullptr;
+    PyObject* detail = PyTuple_GET_ITEM(values, 3);
+    if (!PyDict_Check(detail)) {
+        raise_type_mismatch(detail, "dict");
+        return nullptr;
+    }
+    PyObject* iterations_object = PyTuple_GET_ITEM(values, 4);
+    std::optional<std::uint32_t> iterations;
+    if (iterations_object != Py_None) {
+        const unsigned long value = PyLong_AsUnsignedLong(iterations_object);
+        if (PyErr_Occurred()) return nullptr;
+        if (value > std::numeric_limits<std::uint32_t>::max()) {
+            PyErr_SetString(PyExc_OverflowError, "iterations out of range");
+            return nullptr;
+        }
+        iterations = static_cast<std::uint32_t>(value);
+    }
+    PyRef delta_object = PyRef::steal(from_decimal(state, *optimal_delta));
+    if (!delta_object) return nullptr;
+    PyRef profit_object = PyRef::steal(from_decimal(state, *expected_profit));
+    if (!profit_object) return nullptr;
+    PyRef detail_copy = PyRef::steal(PyDict_Copy(detail));
+    if (!detail_copy) return nullptr;
+    return new_result_object(type, std::move(delta_object), std::move(profit_object), *tier_name,
+                             std::move(detail_copy), iterations);
+}
+
+}  // namespace
+
+const RecordCodec kSizingResultCodec{&ModuleState::sizing_result_type, 5, result_state, result_restore};
+
 PyObject* new_sizing_result(const ModuleState& state, const SizingResult& result) {
     // Converted in this order: optimal_delta, expected_profit, the tier, its detail.
     PyRef optimal_delta = PyRef::steal(from_decimal(state, result.optimal_delta));
@@ -137,18 +216,8 @@ PyObject* new_sizing_result(const ModuleState& state, const SizingResult& result
     if (!expected_profit) return nullptr;
     PyRef detail = PyRef::steal(new_tier_detail(result.guarantee_tier));
     if (!detail) return nullptr;
-
-    PyTypeObject* type = state.sizing_result_type;
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    SizingResultObject* object = as_result(self);
-    object->optimal_delta = optimal_delta.release();
-    object->expected_profit = expected_profit.release();
-    object->tier_detail = detail.release();
-    object->tier_name = result.guarantee_tier.name().data();
-    object->has_iterations = result.iterations.has_value();
-    object->iterations = result.iterations.value_or(0);
-    return self;
+    return new_result_object(state.sizing_result_type, std::move(optimal_delta), std::move(expected_profit),
+                             result.guarantee_tier.name(), std::move(detail), result.iterations);
 }
 
 }  // namespace quarlen::py

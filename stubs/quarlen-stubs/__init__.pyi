@@ -1,0 +1,476 @@
+"""Exact-decimal trade sizing against automated-market-maker liquidity pools.
+
+Every number goes in as a ``decimal.Decimal``, ``int``, ``str`` or ``float``
+(through its ``str()``, so ``0.1`` is exactly 0.1) and comes back as a
+``decimal.Decimal`` that keeps its scale. All arithmetic is exact decimal
+arithmetic: a 96-bit magnitude with at most 28 digits after the point,
+rounded half to even.
+
+Units are the same for every pool: ``delta_in`` and ``max_size`` are amounts
+of the asset paid into the pool; quotes, ``fixed_cost`` and
+``expected_profit`` are amounts of the asset taken out; ``reference_price``
+is the value of one unit of the input asset in units of the output asset.
+The profit of a size ``d`` is ``(quote(d) - reference_price * d) -
+fixed_cost``.
+
+Errors: ``TypeError`` for wrong arguments, ``ValueError`` for values that are
+not decimal numbers and for every invalid pool, quote or sizing (the message
+is the sizing error's text, e.g. ``NoArbitrageOpportunity``), and
+``InternalFault`` (a ``BaseException``) for an overflow or division by zero
+inside the arithmetic.
+"""
+
+from collections.abc import Mapping, Sequence
+from decimal import Decimal
+from typing import Any, Final, Literal, Self, SupportsIndex, TypeAlias, TypeVar, final
+
+from typing_extensions import disjoint_base
+
+__all__ = [
+    "SizingResult",
+    "PySizingConstraints",
+    "AllocatedPosition",
+    "PortfolioResult",
+    "PyCpmm",
+    "PyStableSwap",
+    "PyPmm",
+    "PyConcentratedLiquidity",
+    "PyBalancerWeightedPool",
+    "PyVelodromeStable",
+    "PyDlmmBook",
+    "PyCurveCryptoSwap",
+    "PyDodoPmm",
+    "cpmm_optimal_size",
+    "stableswap_optimal_size",
+    "pmm_optimal_size",
+    "clmm_optimal_size",
+    "balancer_optimal_size",
+    "velodrome_optimal_size",
+    "dlmm_optimal_size",
+    "cryptoswap_optimal_size",
+    "dodo_optimal_size",
+    "portfolio_optimize",
+]
+
+_Number: TypeAlias = Decimal | int | str | float
+"""What every numeric parameter accepts: any value whose ``str()`` is a decimal
+number. ``bool``, NaN and infinities are refused with ``ValueError``."""
+
+_TierName: TypeAlias = Literal["ProvenOptimal", "NumericallyGuaranteed", "EmpiricallyValidated", "ComposedFrom"]
+"""The four guarantee tiers, strongest first."""
+
+__version__: Final[str]
+"""The package version, as the distribution metadata gives it."""
+
+_Record = TypeVar("_Record", SizingResult, AllocatedPosition, PortfolioResult)
+
+def _restore(cls: type[_Record], state: tuple[Any, ...], /) -> _Record:
+    """What the result classes pickle through: rebuilds an object of ``cls``
+    from the state its ``__reduce__`` gave, checking every value. Not for
+    direct use; outside ``__all__``."""
+
+class InternalFault(BaseException):
+    """An internal fault of the exact arithmetic (an overflow or a division by
+    zero) that aborted the call.
+
+    It derives from ``BaseException``, not ``Exception``, so that a handler for
+    ``Exception`` does not swallow it; catch ``quarlen.InternalFault`` by name.
+    The call that raised it left nothing half-built behind, and the module
+    stays usable."""
+
+# ---- results -------------------------------------------------------------------
+
+@final
+class SizingResult:
+    """Result of an individual AMM sizing calculation.
+
+    Only the module creates these (calling the class raises ``TypeError``).
+    They pickle, copy and deepcopy, so they can be returned from worker
+    processes; a restored result has equal attributes."""
+
+    @property
+    def optimal_delta(self) -> Decimal:
+        """The input size chosen, after ``max_size`` was applied, in units of
+        the input asset. Every read returns the same object."""
+
+    @property
+    def expected_profit(self) -> Decimal:
+        """The profit at ``optimal_delta``, net of ``fixed_cost``, in units of
+        the output asset; always greater than zero. Every read returns the
+        same object."""
+
+    @property
+    def guarantee_tier(self) -> _TierName:
+        """How strongly the size is known to be optimal: ``"ProvenOptimal"``
+        (a closed form), ``"NumericallyGuaranteed"`` (a converged numerical
+        search), ``"EmpiricallyValidated"`` (a search whose shape assumption
+        was checked by sampling) or ``"ComposedFrom"`` (built from legs)."""
+
+    @property
+    def guarantee_tier_detail(self) -> dict[str, bool | list[str]]:
+        """The tier's evidence: ``{}`` for ProvenOptimal,
+        ``{"convergence_conditions_met": bool}`` for NumericallyGuaranteed,
+        ``{"unimodality_confirmed": bool}`` for EmpiricallyValidated,
+        ``{"legs": [tier names]}`` for ComposedFrom. Every read returns the same
+        dict, so a change made to it is seen by later reads."""
+
+    @property
+    def iterations(self) -> int | None:
+        """The iterations the search used, or ``None`` for a closed form."""
+
+@final
+class AllocatedPosition:
+    """Position allocation in a solved portfolio.
+
+    Only the module creates these; they pickle, copy and deepcopy."""
+
+    @property
+    def id(self) -> str:
+        """The identifier the caller gave the opportunity."""
+
+    @property
+    def guarantee_tier(self) -> _TierName:
+        """The tier of the opportunity's sizing; ``"ProvenOptimal"`` for an
+        unfunded opportunity."""
+
+    @property
+    def allocated_size(self) -> Decimal:
+        """The input size given to the opportunity (zero when unfunded), in
+        units of its pool's input asset."""
+
+    @property
+    def expected_profit(self) -> Decimal:
+        """The profit expected from the position, net of its ``fixed_cost``,
+        counted as its pool counts profit at the shadow-priced reference."""
+
+@final
+class PortfolioResult:
+    """Global portfolio optimization result.
+
+    Only the module creates these; they pickle, copy and deepcopy."""
+
+    @property
+    def allocations(self) -> list[AllocatedPosition]:
+        """One position per opportunity, in input order, unfunded ones
+        included. Every read returns a new list of new objects."""
+
+    @property
+    def total_capital_used(self) -> Decimal:
+        """The sum of the allocated sizes; never more than the budget."""
+
+    @property
+    def total_expected_profit(self) -> Decimal:
+        """The sum of the positions' expected profits."""
+
+    @property
+    def shadow_price(self) -> Decimal:
+        """The price of one unit of capital at the solution: every opportunity
+        was sized at its reference price raised by this amount. Zero when the
+        stand-alone optima fit the budget."""
+
+@disjoint_base
+class PySizingConstraints:
+    """Sizing constraints wrapper.
+
+    Holds a ``fixed_cost`` (zero when left out or ``None``) and an optional
+    ``max_size``. It exposes nothing and no call accepts it: the sizing calls
+    take ``fixed_cost`` and ``max_size`` as plain arguments. It pickles and
+    copies."""
+
+    def __new__(cls, fixed_cost: _Number | None = None, max_size: _Number | None = None) -> Self:
+        """``fixed_cost`` is charged once against the profit; ``max_size``
+        bounds the input size. Neither is validated."""
+
+# ---- pools ---------------------------------------------------------------------
+
+class _Pool:
+    """What every pool class offers. Pools are immutable, safe to share
+    between threads, and pickle, copy and deepcopy to equal pools."""
+
+    def quote(self, delta_in: _Number) -> Decimal:
+        """The pool's output, in units of the output asset, for an input of
+        ``delta_in`` units of the input asset.
+
+        Raises ``ValueError`` with the sizing error's text when the pool
+        cannot take the input."""
+
+    def optimal_size(
+        self, reference_price: _Number, fixed_cost: _Number | None = None, max_size: _Number | None = None
+    ) -> SizingResult:
+        """The input that maximises ``(quote(d) - reference_price * d) -
+        fixed_cost``, capped by ``max_size``.
+
+        ``reference_price`` is the value of one unit of the input asset in
+        units of the output asset. ``fixed_cost`` (in units of the output
+        asset) and ``max_size`` (in units of the input asset) are left out
+        when ``None``. Raises ``ValueError`` with ``NoArbitrageOpportunity``
+        when the pool's rate for the smallest trades is not better than
+        ``reference_price``, ``NoProfitableSize`` when no admissible size
+        earns more than zero, or ``InvalidReserves { detail: "..." }``."""
+
+@disjoint_base
+class PyCpmm(_Pool):
+    """Constant-product pool: ``x * y`` is kept after the fee is taken from the
+    input. Sized by a closed form with one square root: tier
+    ``ProvenOptimal``, no iterations."""
+
+    def __new__(cls, x: _Number, y: _Number, fee_retention: _Number) -> Self:
+        """``x`` is the reserve of the input asset and ``y`` that of the output
+        asset, both > 0. ``fee_retention`` is the share of the input kept after
+        the fee, in (0, 1]: a 0.3 % fee is ``0.997``."""
+
+@disjoint_base
+class PyStableSwap(_Pool):
+    """StableSwap pool of n >= 2 coins; always trades coin 0 in and coin 1 out.
+    Sized by Newton solves of the invariant, a doubling bracket and
+    bisection: tier ``NumericallyGuaranteed``, with iterations."""
+
+    def __new__(cls, reserves: Sequence[_Number], amplification: _Number, fee_retention: _Number) -> Self:
+        """``reserves`` holds each coin's balance (coins 2 and up take part in
+        the invariant only); ``amplification`` is A >= 1; ``fee_retention``
+        is the share of the output kept after the fee, in (0, 1]."""
+
+@disjoint_base
+class PyPmm(_Pool):
+    """Proactive-market-maker pool around an oracle price, without targets or
+    fee: base in, quote out. Sized by a golden-section search with a sampled
+    check of the curve's shape: tier ``EmpiricallyValidated``
+    (``unimodality_confirmed`` reports the check), with iterations."""
+
+    def __new__(cls, base_reserve: _Number, quote_reserve: _Number, oracle_price: _Number, k: _Number) -> Self:
+        """``base_reserve`` and ``quote_reserve`` are the pool's holdings (> 0;
+        no quote exceeds ``quote_reserve``); ``oracle_price`` is quote per base
+        (> 0); ``k`` > 0 is the curvature."""
+
+@disjoint_base
+class PyConcentratedLiquidity(_Pool):
+    """Concentrated liquidity over one price range: asset X in, asset Y out.
+    Sized by a closed form per range: tier ``ProvenOptimal``, no
+    iterations."""
+
+    def __new__(
+        cls,
+        liquidity: _Number,
+        sqrt_price_lower: _Number,
+        sqrt_price_upper: _Number,
+        sqrt_price_current: _Number,
+        fee_retention: _Number,
+    ) -> Self:
+        """``liquidity`` is L > 0 inside the range; the three square-root prices
+        (of the price of X in Y) bound the range and place the pool in it,
+        ``sqrt_price_lower <= sqrt_price_current <= sqrt_price_upper``;
+        ``fee_retention`` is the share of the input kept, in (0, 1]."""
+
+@disjoint_base
+class PyBalancerWeightedPool(_Pool):
+    """Weighted pool of n assets whose weights sum to 1 (within 0.01); trades
+    ``input_index`` in and ``output_index`` out. Sized by a closed form
+    through a decimal power: tier ``ProvenOptimal``, no iterations."""
+
+    def __new__(
+        cls,
+        reserves: Sequence[_Number],
+        weights: Sequence[_Number],
+        fee_retention: _Number,
+        input_index: SupportsIndex = 0,
+        output_index: SupportsIndex = 1,
+    ) -> Self:
+        """``reserves`` and ``weights`` hold one entry per asset;
+        ``fee_retention`` is the share of the input kept, in (0, 1];
+        ``input_index`` and ``output_index`` are distinct positions."""
+
+@disjoint_base
+class PyVelodromeStable(_Pool):
+    """Stable pool with the invariant ``x**3 * y + x * y**3``: coin X in, coin Y
+    out. Sized by a doubling bracket and a golden-section search: tier
+    ``NumericallyGuaranteed``, with iterations."""
+
+    def __new__(cls, reserve_x: _Number, reserve_y: _Number, fee_retention: _Number) -> Self:
+        """``reserve_x`` (input coin) and ``reserve_y`` (output coin) are > 0;
+        ``fee_retention`` is the share of the input kept, in (0, 1]."""
+
+@disjoint_base
+class PyDlmmBook(_Pool):
+    """Book of liquidity bins, each at a fixed price: asset X in, asset Y out,
+    walking from ``active_bin_index`` towards later bins. Sized by adding the
+    inputs that drain every profitable bin: tier ``ProvenOptimal``, no
+    iterations."""
+
+    def __new__(cls, bins: Sequence[Mapping[str, _Number]], active_bin_index: SupportsIndex, fee_retention: _Number) -> Self:
+        """``bins`` is a non-empty sequence of mappings with the keys
+        ``"bin_id"`` (a signed 32-bit integer, kept but not interpreted),
+        ``"price"`` (of X in Y, > 0), ``"reserve_x"`` and ``"reserve_y"``
+        (>= 0; ``reserve_y`` is what a trade can take out of the bin).
+        ``active_bin_index`` is the position where trades start;
+        ``fee_retention`` is the share of the input kept, in (0, 1]."""
+
+@disjoint_base
+class PyCurveCryptoSwap(_Pool):
+    """Two-coin CryptoSwap pool; trades coin ``input_index`` in and the other
+    coin out. Sized by a golden-section search of 64 passes: tier
+    ``NumericallyGuaranteed``, 64 iterations."""
+
+    def __new__(
+        cls,
+        balances: Sequence[_Number],
+        amplification_a: _Number,
+        gamma: _Number,
+        fee_retention: _Number,
+        input_index: SupportsIndex = 0,
+    ) -> Self:
+        """``balances`` holds exactly two balances (> 0; any other count raises
+        ``ValueError``); ``amplification_a`` and ``gamma`` > 0 shape the
+        curve; ``fee_retention`` is the share of the input kept, in (0, 1];
+        ``input_index`` is 0 or 1."""
+
+@disjoint_base
+class PyDodoPmm(_Pool):
+    """Proactive-market-maker pool with targets, priced around an oracle price.
+    With ``is_sell_base`` the trader pays base and receives quote, otherwise
+    the reverse. Sized by a golden-section search of 64 passes: tier
+    ``EmpiricallyValidated``, 64 iterations."""
+
+    def __new__(
+        cls,
+        base_target: _Number,
+        quote_target: _Number,
+        base_reserve: _Number,
+        quote_reserve: _Number,
+        oracle_price: _Number,
+        k: _Number,
+        fee_retention: _Number,
+        is_sell_base: bool = True,
+    ) -> Self:
+        """``base_target`` and ``quote_target`` are the balances at rest,
+        ``base_reserve`` and ``quote_reserve`` the holdings now (all > 0);
+        ``oracle_price`` is quote per base (> 0); ``k`` in (0, 1] is the
+        curvature of the premium; ``fee_retention`` is the share of the input
+        kept, in (0, 1]; ``is_sell_base`` is ``True`` or ``False`` (an ``int``
+        is refused)."""
+
+# ---- module functions ------------------------------------------------------------
+
+def cpmm_optimal_size(
+    x: _Number,
+    y: _Number,
+    fee_retention: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyCpmm(x, y, fee_retention).optimal_size(reference_price, fixed_cost,
+    max_size)`` without creating the pool object."""
+
+def stableswap_optimal_size(
+    reserves: Sequence[_Number],
+    amplification: _Number,
+    fee_retention: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyStableSwap(reserves, amplification, fee_retention).optimal_size(...)``
+    without creating the pool object."""
+
+def pmm_optimal_size(
+    base_reserve: _Number,
+    quote_reserve: _Number,
+    oracle_price: _Number,
+    k: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyPmm(base_reserve, quote_reserve, oracle_price, k).optimal_size(...)``
+    without creating the pool object."""
+
+def clmm_optimal_size(
+    liquidity: _Number,
+    sqrt_price_lower: _Number,
+    sqrt_price_upper: _Number,
+    sqrt_price_current: _Number,
+    fee_retention: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyConcentratedLiquidity(...).optimal_size(...)`` without creating the
+    pool object."""
+
+def balancer_optimal_size(
+    reserves: Sequence[_Number],
+    weights: Sequence[_Number],
+    fee_retention: _Number,
+    input_index: SupportsIndex,
+    output_index: SupportsIndex,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyBalancerWeightedPool(...).optimal_size(...)`` without creating the
+    pool object; ``input_index`` and ``output_index`` have no defaults here."""
+
+def velodrome_optimal_size(
+    reserve_x: _Number,
+    reserve_y: _Number,
+    fee_retention: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyVelodromeStable(reserve_x, reserve_y, fee_retention).optimal_size(...)``
+    without creating the pool object."""
+
+def dlmm_optimal_size(
+    bins: Sequence[Mapping[str, _Number]],
+    active_bin_index: SupportsIndex,
+    fee_retention: _Number,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyDlmmBook(bins, active_bin_index, fee_retention).optimal_size(...)``
+    without creating the pool object."""
+
+def cryptoswap_optimal_size(
+    balances: Sequence[_Number],
+    amplification_a: _Number,
+    gamma: _Number,
+    fee_retention: _Number,
+    input_index: SupportsIndex,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyCurveCryptoSwap(...).optimal_size(...)`` without creating the pool
+    object; ``input_index`` has no default here."""
+
+def dodo_optimal_size(
+    base_target: _Number,
+    quote_target: _Number,
+    base_reserve: _Number,
+    quote_reserve: _Number,
+    oracle_price: _Number,
+    k: _Number,
+    fee_retention: _Number,
+    is_sell_base: bool,
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyDodoPmm(...).optimal_size(...)`` without creating the pool object;
+    ``is_sell_base`` has no default here."""
+
+def portfolio_optimize(
+    total_capital_budget: _Number, opportunities: list[Mapping[str, Any]] | list[dict[str, Any]]
+) -> PortfolioResult:
+    """Splits ``total_capital_budget`` (> 0, in units of the pools' input asset)
+    across the opportunities with one shadow price on capital.
+
+    ``opportunities`` is a list of mappings with the keys ``"id"`` (``str``),
+    ``"pool"`` (an instance of one of the nine pool classes),
+    ``"reference_price"`` and, optionally, ``"fixed_cost"`` and
+    ``"max_size"`` (absent or ``None`` for none). Every opportunity is sized on
+    its own at its reference price raised by the shadow price, which is searched
+    until the sizes add up to the budget within a relative 0.0001. An
+    opportunity whose sizing fails is left unfunded, never an error."""

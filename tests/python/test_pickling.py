@@ -1,0 +1,222 @@
+"""Objects that travel: pools, constraints and results pickle, copy and
+deepcopy to equal objects, survive a trip to a worker process, and the
+restore path refuses forged state instead of building a broken object."""
+
+from __future__ import annotations
+
+import copy
+import importlib.metadata
+import multiprocessing
+import pickle
+from collections.abc import Callable
+from concurrent.futures import ProcessPoolExecutor
+from decimal import Decimal
+from typing import Any, TypeVar
+
+import pytest
+
+import quarlen
+from support import ALL_NAMES, FAMILIES, Family, family_params, txt
+
+T = TypeVar("T")
+
+CLONES: dict[str, Callable[[Any], Any]] = {
+    "pickle": lambda obj: pickle.loads(pickle.dumps(obj)),
+    "pickle-protocol-0": lambda obj: pickle.loads(pickle.dumps(obj, protocol=0)),
+    "copy": copy.copy,
+    "deepcopy": copy.deepcopy,
+}
+
+
+def clone(how: str, obj: T) -> T:
+    restored: T = CLONES[how](obj)
+    assert type(restored) is type(obj)
+    assert restored is not obj
+    return restored
+
+
+def result_fields(result: quarlen.SizingResult) -> tuple[object, ...]:
+    """Every attribute, with the Decimals as exact texts so that a changed
+    scale (1.50 against 1.5) counts as a difference."""
+    return (txt(result.optimal_delta), txt(result.expected_profit), result.guarantee_tier,
+            result.guarantee_tier_detail, result.iterations)
+
+
+def portfolio_fields(result: quarlen.PortfolioResult) -> tuple[object, ...]:
+    positions = [(p.id, p.guarantee_tier, txt(p.allocated_size), txt(p.expected_profit))
+                 for p in result.allocations]
+    return (txt(result.total_capital_used), txt(result.total_expected_profit), txt(result.shadow_price), positions)
+
+
+def mixed_portfolio() -> quarlen.PortfolioResult:
+    """A budget that binds over one opportunity of every family, so the
+    positions carry all the tier names and a non-zero shadow price."""
+    items: list[dict[str, Any]] = [
+        {"id": f.cls, "pool": f.pool(), "reference_price": f.reference_price} for f in FAMILIES
+    ]
+    return quarlen.portfolio_optimize(5, items)
+
+
+@pytest.mark.parametrize("how", sorted(CLONES))
+class TestRoundTrips:
+    @pytest.mark.parametrize("family", family_params())
+    def test_pool_and_its_result(self, how: str, family: Family) -> None:
+        pool = family.pool()
+        restored = clone(how, pool)
+        assert repr(restored) == repr(pool)
+        assert txt(restored.quote(family.delta_in)) == txt(pool.quote(family.delta_in))
+        for extra in ((), ("0.01", 5)):
+            expected = pool.optimal_size(family.reference_price, *extra)
+            assert result_fields(restored.optimal_size(family.reference_price, *extra)) == result_fields(expected)
+            assert result_fields(clone(how, expected)) == result_fields(expected)
+
+    def test_result_detail_is_equal_but_not_shared(self, how: str) -> None:
+        result = FAMILIES[1].optimal_size()  # NumericallyGuaranteed: a non-empty detail
+        assert result.guarantee_tier_detail == {"convergence_conditions_met": True}
+        restored = clone(how, result)
+        assert restored.guarantee_tier_detail == result.guarantee_tier_detail
+        assert restored.guarantee_tier_detail is not result.guarantee_tier_detail
+        restored.guarantee_tier_detail["mine"] = True
+        assert "mine" not in result.guarantee_tier_detail
+
+    def test_result_keeps_a_detail_the_caller_changed(self, how: str) -> None:
+        result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
+        result.guarantee_tier_detail["note"] = ["kept", 1]
+        assert clone(how, result).guarantee_tier_detail == {"note": ["kept", 1]}
+
+    @pytest.mark.parametrize("args", [(), (None, None), ("0.50", None), ("-3", "2.000"), (0, "1e-28")])
+    def test_constraints(self, how: str, args: tuple[object, ...]) -> None:
+        constraints = quarlen.PySizingConstraints(*args)
+        assert repr(clone(how, constraints)) == repr(constraints)
+
+    def test_portfolio_and_positions(self, how: str) -> None:
+        result = mixed_portfolio()
+        assert result.shadow_price > 0
+        restored = clone(how, result)
+        assert portfolio_fields(restored) == portfolio_fields(result)
+        assert repr(restored) == repr(result)
+        for position in result.allocations:
+            assert repr(clone(how, position)) == repr(position)
+
+    def test_empty_portfolio(self, how: str) -> None:
+        result = quarlen.portfolio_optimize(1, [])
+        assert portfolio_fields(clone(how, result)) == portfolio_fields(result)
+
+
+def test_constraints_subclass_pickles_as_itself() -> None:
+    restored = pickle.loads(pickle.dumps(Budgeted("1", "2")))
+    assert type(restored) is Budgeted
+    assert repr(restored) == "PySizingConstraints(fixed_cost=Decimal('1'), max_size=Decimal('2'))"
+
+
+class Budgeted(quarlen.PySizingConstraints):
+    pass
+
+
+def size_everything() -> list[tuple[object, ...]]:
+    return [result_fields(f.optimal_size()) for f in FAMILIES]
+
+
+def test_pools_and_results_cross_to_a_fresh_worker_process() -> None:
+    # A spawned worker imports everything afresh, so this also proves that
+    # pickles name only what the module exports under its own name.
+    context = multiprocessing.get_context("spawn")
+    with ProcessPoolExecutor(max_workers=1, mp_context=context) as workers:
+        sized = [workers.submit(f.pool().optimal_size, f.reference_price) for f in FAMILIES]
+        functions = [workers.submit(getattr(quarlen, f.function), *f.args, f.reference_price) for f in FAMILIES]
+        portfolio = workers.submit(mixed_portfolio).result()
+        assert workers.submit(size_everything).result() == size_everything()
+    expected = [result_fields(f.optimal_size()) for f in FAMILIES]
+    assert [result_fields(s.result()) for s in sized] == expected
+    assert [result_fields(s.result()) for s in functions] == expected
+    assert portfolio_fields(portfolio) == portfolio_fields(mixed_portfolio())
+
+
+class TestForgedState:
+    """_restore builds objects from whatever a pickle holds; it must check it
+    as carefully as any argument."""
+
+    GOOD_RESULT = (Decimal("1"), Decimal("0.25"), "ProvenOptimal", {}, None)
+    GOOD_POSITION = ("a", "ProvenOptimal", Decimal("1"), Decimal("0.25"))
+
+    def test_good_state_restores(self) -> None:
+        result = quarlen._restore(quarlen.SizingResult, self.GOOD_RESULT)
+        assert result_fields(result) == ("1", "0.25", "ProvenOptimal", {}, None)
+        position = quarlen._restore(quarlen.AllocatedPosition, self.GOOD_POSITION)
+        assert (position.id, txt(position.allocated_size)) == ("a", "1")
+
+    @pytest.mark.parametrize("cls", [quarlen.PyCpmm, quarlen.PySizingConstraints, dict, "SizingResult"])
+    def test_only_result_classes_are_restored(self, cls: object) -> None:
+        with pytest.raises(TypeError):
+            quarlen._restore(cls, self.GOOD_RESULT)
+
+    @pytest.mark.parametrize("state", [None, [], list(GOOD_RESULT), GOOD_RESULT[:4], GOOD_RESULT + (1,)])
+    def test_state_must_be_a_tuple_of_the_right_length(self, state: object) -> None:
+        with pytest.raises(TypeError):
+            quarlen._restore(quarlen.SizingResult, state)
+
+    @pytest.mark.parametrize("index, value, error", [
+        (0, "abc", ValueError),
+        (0, "1e40", ValueError),
+        (1, Decimal("NaN"), ValueError),
+        (2, "Proven", ValueError),
+        (2, "provenoptimal", ValueError),
+        (2, "ProvenOptimal\0", ValueError),
+        (2, b"ProvenOptimal", TypeError),
+        (3, [], TypeError),
+        (3, None, TypeError),
+        (4, -1, OverflowError),
+        (4, 2**32, OverflowError),
+        (4, "3", TypeError),
+    ])
+    def test_bad_result_values_are_refused(self, index: int, value: object, error: type[Exception]) -> None:
+        state = list(self.GOOD_RESULT)
+        state[index] = value
+        with pytest.raises(error):
+            quarlen._restore(quarlen.SizingResult, tuple(state))
+
+    @pytest.mark.parametrize("index, value, error", [
+        (0, 7, TypeError),
+        (1, "Optimal", ValueError),
+        (2, "x", ValueError),
+        (3, None, ValueError),
+    ])
+    def test_bad_position_values_are_refused(self, index: int, value: object, error: type[Exception]) -> None:
+        state = list(self.GOOD_POSITION)
+        state[index] = value
+        with pytest.raises(error):
+            quarlen._restore(quarlen.AllocatedPosition, tuple(state))
+        # The same position inside a portfolio is refused the same way.
+        with pytest.raises(error):
+            quarlen._restore(quarlen.PortfolioResult, ((tuple(state),), 1, 1, 0))
+
+    @pytest.mark.parametrize("allocations", [None, [GOOD_POSITION], (GOOD_POSITION[:3],), ("abcd",)])
+    def test_bad_portfolio_allocations_are_refused(self, allocations: object) -> None:
+        with pytest.raises(TypeError):
+            quarlen._restore(quarlen.PortfolioResult, (allocations, 1, 1, 0))
+
+    def test_largest_iteration_count_is_kept(self) -> None:
+        state = self.GOOD_RESULT[:4] + (2**32 - 1,)
+        assert quarlen._restore(quarlen.SizingResult, state).iterations == 2**32 - 1
+
+
+class TestRestoreFunction:
+    def test_is_a_module_attribute_outside_all(self) -> None:
+        assert "_restore" not in quarlen.__all__
+        assert quarlen._restore.__module__ == "quarlen"
+        assert quarlen.__all__ == ALL_NAMES
+
+    def test_reduce_takes_no_arguments(self) -> None:
+        result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
+        with pytest.raises(TypeError):
+            result.__reduce__(1)  # type: ignore[call-arg]
+
+
+def test_version_matches_the_installed_distribution() -> None:
+    assert isinstance(quarlen.__version__, str) and quarlen.__version__
+    assert "__version__" not in quarlen.__all__
+    try:
+        installed = importlib.metadata.version("quarlen")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("running against a build directory, not an installed distribution")
+    assert quarlen.__version__ == installed
