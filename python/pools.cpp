@@ -9,6 +9,7 @@
 #include "python/errors.hpp"
 #include "python/families.hpp"
 #include "python/module_state.hpp"
+#include "python/released_lock.hpp"
 #include "python/results.hpp"
 #include "python/type_spec.hpp"
 
@@ -201,13 +202,15 @@ std::optional<SharedCurve> build_curve(const PoolFamily& family, const PoolArgum
 }
 
 // Converts reference_price, fixed_cost and max_size, in that order, and sizes.
-PyObject* optimal_size_of(const ModuleState& state, const AmmCurve& curve, std::span<const PyRef> sizing_arguments) {
+PyObject* optimal_size_of(const ModuleState& state, const PoolFamily& family, const AmmCurve& curve,
+                          std::span<const PyRef> sizing_arguments) {
     const std::optional<Decimal> reference_price = to_decimal(sizing_arguments[0].get(), "reference_price");
     if (!reference_price) return nullptr;
     const std::optional<SizingConstraints> constraints =
         to_constraints(sizing_arguments[1].get(), sizing_arguments[2].get());
     if (!constraints) return nullptr;
-    const Sized<SizingResult> result = curve.optimal_size(*reference_price, *constraints);
+    const Sized<SizingResult> result = run_released_if(
+        family.lock.release_for_sizing, [&] { return curve.optimal_size(*reference_price, *constraints); });
     if (!result) {
         raise_sizing_error(result.error());
         return nullptr;
@@ -302,7 +305,8 @@ PyObject* pool_quote(PyObject* self, PyTypeObject* defining_class, PyObject* con
         if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
         const std::optional<Decimal> delta_in = to_decimal(bound[0].get(), "delta_in");
         if (!delta_in) return nullptr;
-        const Sized<Decimal> out = pool.curve->quote(*delta_in);
+        const Sized<Decimal> out =
+            run_released_if(pool.family->lock.release_for_quote, [&] { return pool.curve->quote(*delta_in); });
         if (!out) {
             raise_sizing_error(out.error());
             return nullptr;
@@ -319,7 +323,7 @@ PyObject* pool_optimal_size(PyObject* self, PyTypeObject* defining_class, PyObje
         PyRef bound[3];
         const Signature signature{class_name(*pool.family), "optimal_size", kSizingParameters, {}, 1};
         if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
-        return optimal_size_of(state, *pool.curve, bound);
+        return optimal_size_of(state, *pool.family, *pool.curve, bound);
     });
 }
 
@@ -405,7 +409,7 @@ PyObject* pool_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!arguments) return nullptr;
         std::optional<SharedCurve> curve = build_curve(family, *arguments);
         if (!curve) return nullptr;
-        return optimal_size_of(state, **curve, slots.subspan(pool_parameters));
+        return optimal_size_of(state, family, **curve, slots.subspan(pool_parameters));
     });
 }
 

@@ -40,6 +40,11 @@ private:
     std::vector<ArgumentValue> values_;
 };
 
+struct LockPolicy {
+    bool release_for_sizing = false;
+    bool release_for_quote = false;
+};
+
 struct PoolFamily {
     const char* type_name;      // "quarlen.PyCpmm"
     const char* class_doc;      // the constructor's text signature + "\n--\n\n"
@@ -48,6 +53,11 @@ struct PoolFamily {
     std::span<const Parameter> parameters;
     // Runs the family's validating constructor on the converted arguments.
     Sized<SharedCurve> (*build)(const PoolArguments& arguments);
+    // Whether the interpreter lock is released around the pure C++ work.
+    // Giving it up and taking it back costs a fraction of a microsecond, so
+    // it pays off for the iterative sizings and quotes and not for the
+    // closed forms, which finish in about that time.
+    LockPolicy lock = {};
 };
 
 // Puts a freshly validated pool behind the common interface.

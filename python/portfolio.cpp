@@ -8,6 +8,7 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/pools.hpp"
+#include "python/released_lock.hpp"
 #include "python/results.hpp"
 
 namespace quarlen::py {
@@ -107,7 +108,11 @@ PyObject* portfolio_optimize_function(PyObject* module, PyObject* const* args, P
             opportunities.push_back(std::move(*opportunity));
         }
 
-        return new_portfolio_result(state, portfolio_optimize(*config, opportunities));
+        // Every opportunity holds its own share of its pool's model, so the
+        // search touches no Python object and other threads may run.
+        PortfolioResult result =
+            run_released_if(!opportunities.empty(), [&] { return portfolio_optimize(*config, opportunities); });
+        return new_portfolio_result(state, std::move(result));
     });
 }
 

@@ -25,6 +25,8 @@ constinit const PoolFamily kCurveCryptoSwapFamily{
         return shared(CryptoSwapPool::create(balances[0], balances[1], a.number(1), a.number(2), a.number(3),
                                              a.index(4)));
     },
+    // Iterative: long enough that other threads should run meanwhile.
+    LockPolicy{.release_for_sizing = true, .release_for_quote = true},
 };
 
 }  // namespace quarlen::py

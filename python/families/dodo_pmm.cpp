@@ -28,6 +28,8 @@ constinit const PoolFamily kDodoPmmFamily{
         return shared(DodoPmmPool::create(a.number(0), a.number(1), a.number(2), a.number(3), a.number(4),
                                           a.number(5), a.number(6), a.flag(7)));
     },
+    // Iterative: long enough that other threads should run meanwhile.
+    LockPolicy{.release_for_sizing = true, .release_for_quote = true},
 };
 
 }  // namespace quarlen::py

@@ -15,6 +15,8 @@ constinit const PoolFamily kPmmFamily{
     "max_size=None)\n--\n\n",
     kParameters,
     [](const PoolArguments& a) { return shared(Pmm::create(a.number(0), a.number(1), a.number(2), a.number(3))); },
+    // Iterative: long enough that other threads should run meanwhile.
+    LockPolicy{.release_for_sizing = true},
 };
 
 }  // namespace quarlen::py

@@ -19,6 +19,8 @@ constinit const PoolFamily kStableSwapFamily{
     "max_size=None)\n--\n\n",
     kParameters,
     [](const PoolArguments& a) { return shared(StableSwapPool::create(a.numbers(0), a.number(1), a.number(2))); },
+    // Iterative: long enough that other threads should run meanwhile.
+    LockPolicy{.release_for_sizing = true, .release_for_quote = true},
 };
 
 }  // namespace quarlen::py

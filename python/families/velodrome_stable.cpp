@@ -17,6 +17,8 @@ constinit const PoolFamily kVelodromeStableFamily{
     [](const PoolArguments& a) {
         return shared(VelodromeStablePool::create(a.number(0), a.number(1), a.number(2)));
     },
+    // Iterative: long enough that other threads should run meanwhile.
+    LockPolicy{.release_for_sizing = true, .release_for_quote = true},
 };
 
 }  // namespace quarlen::py
