@@ -67,7 +67,7 @@ Sized<SharedCurve> shared(Sized<Pool> pool) {
     return share_curve(std::move(*pool));
 }
 
-// The spec of each family's class and the definition of its module
+// The PyType_Spec of each family's class and the definition of its module
 // function, in registration order; the module creates both from them.
 std::span<PyType_Spec* const> pool_type_specs() noexcept;
 std::span<PyMethodDef* const> pool_function_defs() noexcept;
