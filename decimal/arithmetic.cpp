@@ -79,19 +79,19 @@ void require_both_valid(Decimal a, Decimal b) {
 
 }  // namespace
 
-Decimal operator+(Decimal a, Decimal b) {
+Decimal Decimal::add_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> sum = exact_sum(a, b, false)) return *sum;
     throw DecimalFault("Addition overflowed");
 }
 
-Decimal operator-(Decimal a, Decimal b) {
+Decimal Decimal::subtract_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> difference = exact_sum(a, b, true)) return *difference;
     throw DecimalFault("Subtraction overflowed");
 }
 
-Decimal operator*(Decimal a, Decimal b) {
+Decimal Decimal::multiply_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> product = exact_product(a, b)) return *product;
     throw DecimalFault("Multiplication overflowed");

@@ -71,9 +71,20 @@ public:
     // Plain operators: exact under the rounding rules, or DecimalFault with
     // "Addition overflowed", "Subtraction overflowed", "Multiplication
     // overflowed", "Division overflowed" or "Division by zero".
-    friend Decimal operator+(Decimal a, Decimal b);
-    friend Decimal operator-(Decimal a, Decimal b);
-    friend Decimal operator*(Decimal a, Decimal b);
+    //
+    // The commonest cases are settled inline, with exactly the results the
+    // general routines give: a sum or difference of two values at the same
+    // scale, and a product of two magnitudes below 2^64 that fits as it is.
+    friend Decimal operator+(Decimal a, Decimal b) { return add_or_subtract(a, b, false); }
+    friend Decimal operator-(Decimal a, Decimal b) { return add_or_subtract(a, b, true); }
+    friend Decimal operator*(Decimal a, Decimal b) {
+        if ((a.hi_ | b.hi_) == 0 && a.scale_ + b.scale_ <= kMaxScale) {
+            const uint128 product = uint128{a.lo_} * b.lo_;
+            if (product <= kMaxMagnitude)
+                return from_parts(product, static_cast<std::uint32_t>(a.scale_ + b.scale_), a.negative_ != b.negative_);
+        }
+        return multiply_general(a, b);
+    }
     friend Decimal operator/(Decimal a, Decimal b);
     Decimal& operator+=(Decimal other) { return *this = *this + other; }
     Decimal& operator-=(Decimal other) { return *this = *this - other; }
@@ -122,6 +133,26 @@ public:
     std::size_t format_to(char* out) const noexcept;
 
 private:
+    static Decimal add_or_subtract(Decimal a, Decimal b, bool subtract) {
+        if (a.scale_ == b.scale_ && a.scale_ <= kMaxScale) {
+            // Both magnitudes are below 2^96: neither result wraps 128 bits.
+            const uint128 ma = a.magnitude();
+            const uint128 mb = b.magnitude();
+            const bool b_negative = b.negative_ != subtract;
+            if (a.negative_ == b_negative) {
+                if (ma + mb <= kMaxMagnitude) return from_parts(ma + mb, a.scale_, a.negative_);
+            } else {
+                // A zero difference comes out non-negative through from_parts.
+                return ma >= mb ? from_parts(ma - mb, a.scale_, a.negative_) : from_parts(mb - ma, a.scale_, b_negative);
+            }
+        }
+        return subtract ? subtract_general(a, b) : add_general(a, b);
+    }
+    // Every case, faults included (arithmetic.cpp).
+    static Decimal add_general(Decimal a, Decimal b);
+    static Decimal subtract_general(Decimal a, Decimal b);
+    static Decimal multiply_general(Decimal a, Decimal b);
+
     std::uint64_t lo_ = 0;      // low 64 bits of the magnitude
     std::uint32_t hi_ = 0;      // high 32 bits of the magnitude
     std::uint8_t scale_ = 0;    // digits after the point, 0..28

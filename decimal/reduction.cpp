@@ -21,12 +21,16 @@ public:
         // The previous deciding digit now lies below the new ones.
         lower_nonzero_ = lower_nonzero_ || deciding_digit_ != 0;
         int below = count - 1;
-        while (below > 0) {
-            const int chunk = std::min(below, 19);
-            if (kept_.divide_by(pow10_u64(chunk)) != 0) lower_nonzero_ = true;
-            below -= chunk;
+        while (below >= 19) {
+            if (kept_.divide_by(pow10_u64(19)) != 0) lower_nonzero_ = true;
+            below -= 19;
         }
-        deciding_digit_ = kept_.divide_by(10);
+        // The last (at most 19) digits in one division: the remainder's top
+        // digit decides, the ones under it only count as non-zero or not.
+        const std::uint64_t below_unit = pow10_u64(below);
+        const std::uint64_t removed_digits = kept_.divide_by(below_unit * 10);
+        deciding_digit_ = removed_digits / below_unit;
+        if (removed_digits % below_unit != 0) lower_nonzero_ = true;
     }
 
     // Half to even over all removed digits.

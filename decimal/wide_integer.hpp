@@ -122,7 +122,10 @@ struct Uint192 {
     // Divides in place by a non-zero divisor and returns the remainder.
     constexpr std::uint64_t divide_by(std::uint64_t divisor) noexcept {
         std::uint64_t remainder = 0;
-        for (int i = 2; i >= 0; --i) {
+        // Leading zero words divide to zero with nothing left over.
+        int top = 2;
+        while (top > 0 && word[top] == 0) --top;
+        for (int i = top; i >= 0; --i) {
             // remainder < divisor, so each step's quotient fits 64 bits.
             const Divided64 step = divide_128_by_64(remainder, word[i], divisor);
             word[i] = step.quotient;
