@@ -39,17 +39,46 @@ struct NextDigits {
     Remainder remainder;
 };
 
-template <typename Remainder>
-NextDigits<Remainder> append_digits(uint128 quotient, Remainder remainder, Remainder divisor, int digits) noexcept {
+// The three kinds of divisor, each with the division its remainders need.
+// Below 2^32: every remainder and scaled remainder stays in 64 bits.
+struct ShortDivisor {
+    using Remainder = std::uint64_t;
+    std::uint64_t divisor;
+    std::uint64_t value() const noexcept { return divisor; }
+    NextDigits<Remainder> divide(Remainder scaled) const noexcept { return {scaled / divisor, scaled % divisor}; }
+};
+
+// 2^32 to 2^64 - 1: a 128-bit remainder divided by a 64-bit divisor.
+struct MiddleDivisor {
+    using Remainder = uint128;
+    std::uint64_t divisor;
+    uint128 value() const noexcept { return divisor; }
+    NextDigits<Remainder> divide(Remainder scaled) const noexcept {
+        const detail::Divided128 d = detail::divide_by_64(scaled, divisor);
+        return {d.quotient, d.remainder};
+    }
+};
+
+// 2^64 and up: the quotient of each step fits 64 bits; the divisor's
+// reciprocal is worked out once for the whole division.
+struct LongDivisor {
+    using Remainder = uint128;
+    detail::WideDivisor divisor;
+    uint128 value() const noexcept { return divisor.value(); }
+    NextDigits<Remainder> divide(Remainder scaled) const noexcept {
+        const detail::DividedWide d = divisor.divide(scaled);
+        return {d.quotient, d.remainder};
+    }
+};
+
+template <typename Divisor, typename Remainder = typename Divisor::Remainder>
+NextDigits<Remainder> append_digits(uint128 quotient, Remainder remainder, const Divisor& divisor,
+                                    int digits) noexcept {
     // remainder < divisor and 10^9 < 2^30: a 32-bit divisor keeps this below
     // 2^62, a 96-bit one below 2^126.
     const Remainder scaled = remainder * static_cast<Remainder>(detail::pow10_u64(digits));
-    if constexpr (sizeof(Remainder) == sizeof(uint128)) {
-        const detail::Divided next = detail::divide(scaled, divisor);
-        return {quotient * detail::pow10(digits) + next.quotient, next.remainder};
-    } else {
-        return {quotient * detail::pow10(digits) + scaled / divisor, scaled % divisor};
-    }
+    const NextDigits<Remainder> next = divisor.divide(scaled);
+    return {quotient * detail::pow10(digits) + next.quotient, next.remainder};
 }
 
 // The largest count of digits, at most `limit`, by which the quotient can be
@@ -84,8 +113,8 @@ void strip_trailing_zeros(Quotient& q) noexcept {
 // Continues the division from the integer quotient and remainder. Remainder
 // is std::uint64_t for a divisor below 2^32 (all remainder arithmetic then
 // stays in 64 bits) and uint128 otherwise; both give the same digits.
-template <typename Remainder>
-Quotient extend_quotient(uint128 quotient, Remainder remainder, Remainder divisor, int scale) noexcept {
+template <typename Divisor, typename Remainder = typename Divisor::Remainder>
+Quotient extend_quotient(uint128 quotient, Remainder remainder, const Divisor& divisor, int scale) noexcept {
     bool extended = false;
     for (;;) {
         if (remainder == 0) {
@@ -100,12 +129,12 @@ Quotient extend_quotient(uint128 quotient, Remainder remainder, Remainder diviso
         extended = true;
         int digits = digits_that_fit(quotient, std::min(kChunkDigits, kMaxScale - scale));
         if (digits > 0) {
-            NextDigits<Remainder> next = append_digits(quotient, remainder, divisor, digits);
+            NextDigits<Remainder> next = append_digits<Divisor>(quotient, remainder, divisor, digits);
             if (next.quotient > Decimal::kMaxMagnitude) {
                 // The appended digits carried past 2^96 - 1; one digit fewer
                 // always fits, since quotient * 10^digits did.
                 --digits;
-                if (digits > 0) next = append_digits(quotient, remainder, divisor, digits);
+                if (digits > 0) next = append_digits<Divisor>(quotient, remainder, divisor, digits);
             }
             if (digits > 0) {
                 quotient = next.quotient;
@@ -117,7 +146,7 @@ Quotient extend_quotient(uint128 quotient, Remainder remainder, Remainder diviso
         // No further digit fits: round the last one half to even on the
         // remainder. 2 * remainder < 2^97 cannot wrap.
         const uint128 twice_remainder = uint128{remainder} * 2;
-        if (twice_remainder > divisor || (twice_remainder == divisor && (quotient & 1) != 0)) {
+        if (twice_remainder > divisor.value() || (twice_remainder == divisor.value() && (quotient & 1) != 0)) {
             ++quotient;
             if (quotient > Decimal::kMaxMagnitude) {
                 quotient = kRoundedTwoPow96Tenth;
@@ -147,10 +176,16 @@ Quotient divide(Decimal a, Decimal b) noexcept {
         const std::uint64_t middle = ((top % d) << 32) | static_cast<std::uint32_t>(dividend >> 32);
         const std::uint64_t bottom = ((middle % d) << 32) | static_cast<std::uint32_t>(dividend);
         const uint128 quotient = (uint128{top / d} << 64) | (uint128{middle / d} << 32) | (bottom / d);
-        return extend_quotient<std::uint64_t>(quotient, bottom % d, d, natural_scale);
+        return extend_quotient(quotient, bottom % d, ShortDivisor{d}, natural_scale);
     }
-    const detail::Divided integer = detail::divide(dividend, divisor);
-    return extend_quotient<uint128>(integer.quotient, integer.remainder, divisor, natural_scale);
+    if ((divisor >> 64) == 0) {
+        const MiddleDivisor middle{static_cast<std::uint64_t>(divisor)};
+        const NextDigits<uint128> integer = middle.divide(dividend);
+        return extend_quotient(integer.quotient, integer.remainder, middle, natural_scale);
+    }
+    const LongDivisor wide{detail::WideDivisor(divisor)};
+    const NextDigits<uint128> integer = wide.divide(dividend);
+    return extend_quotient(integer.quotient, integer.remainder, wide, natural_scale);
 }
 
 std::optional<Decimal> to_decimal(const Quotient& q, bool negative) noexcept {

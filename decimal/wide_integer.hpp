@@ -80,6 +80,56 @@ constexpr DividedWide divide_by_wide(uint128 value, uint128 divisor) noexcept {
     return {quotient, remainder};
 }
 
+// A fixed divisor of at least 2^64 with its normalized top word and that
+// word's reciprocal, for a long division that divides by it again and
+// again: each step then costs two multiplications instead of a divq
+// (division by invariant integers, Moller and Granlund).
+class WideDivisor {
+public:
+    explicit constexpr WideDivisor(uint128 divisor) noexcept
+        : value_(divisor),
+          shift_(std::countl_zero(static_cast<std::uint64_t>(divisor >> 64))),
+          top_(static_cast<std::uint64_t>((divisor << shift_) >> 64)),
+          // floor((2^128 - 1) / top) - 2^64; ~top < top as top's high bit is set.
+          reciprocal_(divide_128_by_64(~top_, ~std::uint64_t{0}, top_).quotient) {}
+
+    constexpr uint128 value() const noexcept { return value_; }
+
+    // As divide_by_wide(value, divisor).
+    constexpr DividedWide divide(uint128 value) const noexcept {
+        const uint128 half = value >> 1;
+        const std::uint64_t estimate =
+            divide_top(static_cast<std::uint64_t>(half >> 64), static_cast<std::uint64_t>(half));
+        std::uint64_t quotient = static_cast<std::uint64_t>((uint128{estimate} << shift_) >> 63);
+        if (quotient != 0) --quotient;
+        uint128 remainder = value - uint128{quotient} * value_;
+        if (remainder >= value_) {
+            ++quotient;
+            remainder -= value_;
+        }
+        return {quotient, remainder};
+    }
+
+private:
+    // (high * 2^64 + low) / top for high < top.
+    constexpr std::uint64_t divide_top(std::uint64_t high, std::uint64_t low) const noexcept {
+        const uint128 product = uint128{reciprocal_} * high + ((uint128{high} << 64) | low);
+        std::uint64_t quotient = static_cast<std::uint64_t>(product >> 64) + 1;
+        std::uint64_t remainder = low - quotient * top_;
+        if (remainder > static_cast<std::uint64_t>(product)) {
+            --quotient;
+            remainder += top_;
+        }
+        if (remainder >= top_) ++quotient;
+        return quotient;
+    }
+
+    uint128 value_;
+    int shift_;
+    std::uint64_t top_;
+    std::uint64_t reciprocal_;
+};
+
 // value / divisor and value % divisor for any non-zero 128-bit divisor.
 struct Divided {
     uint128 quotient;
