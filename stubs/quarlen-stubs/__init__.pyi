@@ -22,7 +22,7 @@ inside the arithmetic.
 
 from collections.abc import Mapping, Sequence
 from decimal import Decimal
-from typing import Any, Final, Literal, Self, SupportsIndex, TypeAlias, TypeVar, final
+from typing import Any, Final, Literal, Protocol, Self, SupportsIndex, TypeAlias, TypeVar, final
 
 from typing_extensions import disjoint_base
 
@@ -107,7 +107,7 @@ class SizingResult:
         was checked by sampling) or ``"ComposedFrom"`` (built from legs)."""
 
     @property
-    def guarantee_tier_detail(self) -> dict[str, bool | list[str]]:
+    def guarantee_tier_detail(self) -> dict[str, Any]:
         """The tier's evidence: ``{}`` for ProvenOptimal,
         ``{"convergence_conditions_met": bool}`` for NumericallyGuaranteed,
         ``{"unimodality_confirmed": bool}`` for EmpiricallyValidated,
@@ -461,13 +461,21 @@ def dodo_optimal_size(
     """``PyDodoPmm(...).optimal_size(...)`` without creating the pool object;
     ``is_sell_base`` has no default here."""
 
-def portfolio_optimize(
-    total_capital_budget: _Number, opportunities: list[Mapping[str, Any]] | list[dict[str, Any]]
-) -> PortfolioResult:
+class _Opportunity(Protocol):
+    """What an opportunity must support: reading its values by key, as a dict
+    does. The keys are ``"id"``, ``"pool"``, ``"reference_price"`` and,
+    optionally, ``"fixed_cost"`` and ``"max_size"``."""
+
+    def __getitem__(self, key: str, /) -> Any: ...
+
+_OpportunityT = TypeVar("_OpportunityT", bound=_Opportunity)
+
+def portfolio_optimize(total_capital_budget: _Number, opportunities: list[_OpportunityT]) -> PortfolioResult:
     """Splits ``total_capital_budget`` (> 0, in units of the pools' input asset)
     across the opportunities with one shadow price on capital.
 
-    ``opportunities`` is a list of mappings with the keys ``"id"`` (``str``),
+    ``opportunities`` is a ``list`` (another sequence raises ``TypeError``) of
+    mappings, or any objects read by key, with the keys ``"id"`` (``str``),
     ``"pool"`` (an instance of one of the nine pool classes),
     ``"reference_price"`` and, optionally, ``"fixed_cost"`` and
     ``"max_size"`` (absent or ``None`` for none). Every opportunity is sized on

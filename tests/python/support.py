@@ -10,8 +10,10 @@ first, so a disagreement points at the extension rather than at the model.
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from dataclasses import dataclass
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
@@ -48,7 +50,7 @@ ALL_NAMES = [
 POOL_CLASSES = ALL_NAMES[4:13]
 
 
-def missing_names():
+def missing_names() -> list[str]:
     return [name for name in ALL_NAMES if not hasattr(quarlen, name)]
 
 
@@ -57,7 +59,7 @@ def quoted(text: str) -> str:
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def txt(value) -> str:
+def txt(value: object) -> str:
     """The module's text form of a returned Decimal.
 
     str() of a decimal.Decimal switches to exponent notation for small values
@@ -70,11 +72,11 @@ def invalid_reserves(detail: str) -> str:
     return "InvalidReserves { detail: " + quoted(detail) + " }"
 
 
-def notes(exc: BaseException) -> list:
+def notes(exc: BaseException) -> list[str]:
     return list(getattr(exc, "__notes__", []))
 
 
-def require(name: str):
+def require(name: str) -> Any:
     """The module attribute, or skip while that pool family is not built."""
     if not hasattr(quarlen, name):
         pytest.skip("pool family not yet built")
@@ -88,24 +90,43 @@ def require(name: str):
 # portfolio dispatch) pick them up.
 
 
+# Any of the nine pool classes.
+Pool = (
+    quarlen.PyCpmm
+    | quarlen.PyStableSwap
+    | quarlen.PyPmm
+    | quarlen.PyConcentratedLiquidity
+    | quarlen.PyBalancerWeightedPool
+    | quarlen.PyVelodromeStable
+    | quarlen.PyDlmmBook
+    | quarlen.PyCurveCryptoSwap
+    | quarlen.PyDodoPmm
+)
+
+# What the module converts to a number.
+Number = Decimal | int | str | float
+
+
 @dataclass(frozen=True)
 class Family:
     cls: str
     function: str
-    args: tuple
-    reference_price: object
-    delta_in: object
+    args: tuple[Any, ...]
+    reference_price: Number
+    delta_in: Number
 
-    def pool(self):
-        return require(self.cls)(*self.args)
+    def pool(self) -> Pool:
+        pool: Pool = require(self.cls)(*self.args)
+        return pool
 
-    def optimal_size(self, *extra, **kw):
-        return require(self.function)(*self.args, self.reference_price, *extra, **kw)
+    def optimal_size(self, *extra: Number | None, **kw: Number | None) -> quarlen.SizingResult:
+        function: Callable[..., quarlen.SizingResult] = require(self.function)
+        return function(*self.args, self.reference_price, *extra, **kw)
 
 
 # Arguments that serve both the class and the module function: the indices
 # and the direction flag the classes default are given explicitly.
-_BINS = [
+_BINS: list[dict[str, int | str]] = [
     {"bin_id": 1, "price": "1.1", "reserve_x": 0, "reserve_y": 100},
     {"bin_id": 2, "price": "1.0", "reserve_x": 0, "reserve_y": 100},
 ]
@@ -124,7 +145,7 @@ FAMILIES = [
 ]
 
 
-def family_params():
+def family_params() -> list[Any]:
     return [pytest.param(f, id=f.cls) for f in FAMILIES]
 
 
@@ -146,7 +167,7 @@ class D:
     s: int
 
     @staticmethod
-    def of(text) -> "D":
+    def of(text: object) -> "D":
         text = str(text)
         sign = -1 if text.startswith("-") else 1
         text = text.lstrip("+-")
@@ -160,41 +181,41 @@ class D:
         body = digits[: len(digits) - self.s] + ("." + digits[len(digits) - self.s :] if self.s else "")
         return ("-" if self.c < 0 else "") + body
 
-    def __eq__(self, o):
+    def __eq__(self, o: object) -> bool:
         return isinstance(o, D) and self.key() == o.key()
 
-    __hash__ = None
+    __hash__ = None  # type: ignore[assignment]
 
     def key(self) -> Decimal:
         return Decimal(self.c).scaleb(-self.s)
 
-    def __lt__(self, o):
+    def __lt__(self, o: D) -> bool:
         return self.key() < o.key()
 
-    def __le__(self, o):
+    def __le__(self, o: D) -> bool:
         return self.key() <= o.key()
 
-    def __gt__(self, o):
+    def __gt__(self, o: D) -> bool:
         return self.key() > o.key()
 
-    def is_pos(self):
+    def is_pos(self) -> bool:
         return self.c > 0
 
-    def __add__(self, o):
+    def __add__(self, o: D) -> D:
         s = max(self.s, o.s)
         return _reduce(self.c * 10 ** (s - self.s) + o.c * 10 ** (s - o.s), s, "Addition overflowed")
 
-    def __sub__(self, o):
+    def __sub__(self, o: D) -> D:
         s = max(self.s, o.s)
         return _reduce(self.c * 10 ** (s - self.s) - o.c * 10 ** (s - o.s), s, "Subtraction overflowed")
 
-    def __mul__(self, o):
+    def __mul__(self, o: D) -> D:
         return _reduce(self.c * o.c, self.s + o.s, "Multiplication overflowed")
 
-    def __truediv__(self, o):
+    def __truediv__(self, o: D) -> D:
         return _divide(self, o)
 
-    def __abs__(self):
+    def __abs__(self) -> D:
         return D(abs(self.c), self.s)
 
 
@@ -205,6 +226,8 @@ def _round_off(m: int, k: int) -> int:
     """Drop k trailing digits of the non-negative m, half to even on all of them."""
     if k == 0:
         return m
+    q: int
+    r: int
     q, r = divmod(m, 10**k)
     half = 5 * 10 ** (k - 1)
     if r > half or (r == half and q % 2 == 1):
@@ -255,7 +278,9 @@ def _divide(a: D, b: D) -> D:
             break
         q, r, s = q * 10**k + (r * 10**k) // mb, (r * 10**k) % mb, s + k
     if extended:
-        low = lambda: q & 0xFFFFFFFF  # noqa: E731
+        def low() -> int:
+            return q & 0xFFFFFFFF
+
         while low() == 0 and s >= 8 and q % 10**8 == 0:
             q, s = q // 10**8, s - 8
         for digits, mask in ((4, 15), (2, 3), (1, 1)):
@@ -286,7 +311,11 @@ def sqrt(x: D) -> D | None:
 # Outcomes are ("ok", delta, profit) or ("err", text form of the error).
 
 
-def cpmm_quote(x: D, y: D, f: D, d: D):
+# Outcomes: ("ok", value...) or ("err", text form of the error).
+Outcome = tuple[Any, ...]
+
+
+def cpmm_quote(x: D, y: D, f: D, d: D) -> Outcome:
     a = f * d
     s = x + a
     if not s.is_pos():
@@ -294,7 +323,7 @@ def cpmm_quote(x: D, y: D, f: D, d: D):
     return ("ok", (y * f) * d / s)
 
 
-def cpmm_size(x: D, y: D, f: D, p: D, fixed_cost: D = ZERO, max_size: D | None = None):
+def cpmm_size(x: D, y: D, f: D, p: D, fixed_cost: D = ZERO, max_size: D | None = None) -> Outcome:
     if not p.is_pos():
         return ("err", invalid_reserves(f"reference_price must be > 0, got {p}"))
     if (f * y) / x <= p:
@@ -327,8 +356,9 @@ class Opp:
     fixed_cost: str | None = None
     max_size: str | None = None
 
-    def as_item(self):
-        item = {"id": self.id, "pool": quarlen.PyCpmm(self.x, self.y, self.f), "reference_price": self.price}
+    def as_item(self) -> dict[str, Any]:
+        item: dict[str, Any] = {"id": self.id, "pool": quarlen.PyCpmm(self.x, self.y, self.f),
+                                "reference_price": self.price}
         if self.fixed_cost is not None:
             item["fixed_cost"] = self.fixed_cost
         if self.max_size is not None:
@@ -336,8 +366,8 @@ class Opp:
         return item
 
 
-def _allocate_at(opps, lam: D):
-    total, positions = ZERO, []
+def _allocate_at(opps: list[Opp], lam: D) -> tuple[D, list[list[Any]]]:
+    total, positions = ZERO, list[list[Any]]()
     for o in opps:
         out = cpmm_size(
             D.of(o.x), D.of(o.y), D.of(o.f), D.of(o.price) + lam,
@@ -352,18 +382,21 @@ def _allocate_at(opps, lam: D):
     return total, positions
 
 
-def _profit_sum(positions):
+def _profit_sum(positions: list[list[Any]]) -> D:
     total = ZERO
     for p in positions:
         total = total + p[3]
     return total
 
 
-def portfolio(budget: str, opps):
+PortfolioTexts = tuple[str, str, str, list[tuple[str, ...]]]
+
+
+def portfolio(budget: str, opps: list[Opp]) -> PortfolioTexts:
     """(total_used, total_profit, shadow_price, [(id, tier, size, profit)]) as texts."""
     b = D.of(budget)
 
-    def done(total, positions, lam):
+    def done(total: D, positions: list[list[Any]], lam: D) -> PortfolioTexts:
         return (str(total), str(_profit_sum(positions)), str(lam),
                 [tuple(map(str, p)) for p in positions])
 

@@ -8,24 +8,28 @@ them. With one range the walk starts and ends in that range, so every case
 here also pins the per-range arithmetic the multi-range walk repeats.
 """
 
+from collections.abc import Callable
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
-from support import invalid_reserves, notes
+from support import invalid_reserves, notes, Number
 
 # L = 10 between square-root prices 1 and 4, current 2: X = 10/2 = 5, Y = 20,
 # price 4, and the X capacity down to the lower bound is 10/1 - 5 = 5.
 POOL = (10, 1, 4, 2, 1)
 
 
-def size_both_ways(args, price, fixed_cost=None, max_size=None):
-    outcomes = []
-    for call in (
+def size_both_ways(args: tuple[Number, Number, Number, Number, Number], price: Number, fixed_cost: Number | None = None,
+                   max_size: Number | None = None) -> tuple[Any, ...]:
+    outcomes: list[tuple[Any, ...]] = []
+    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
         lambda: quarlen.clmm_optimal_size(*args, price, fixed_cost, max_size),
         lambda: quarlen.PyConcentratedLiquidity(*args).optimal_size(price, fixed_cost, max_size),
-    ):
+    )
+    for call in calls:
         try:
             r = call()
         except ValueError as exc:
@@ -52,7 +56,7 @@ class TestConstruction:
             ((10, 1, 4, 2, "1.01"), "fee_retention must be in (0, 1], got 1.01"),
         ],
     )
-    def test_first_failed_check_wins(self, args, detail):
+    def test_first_failed_check_wins(self, args: tuple[Number, Number, Number, Number, Number], detail: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyConcentratedLiquidity(*args)
         assert str(info.value) == invalid_reserves(detail)
@@ -61,11 +65,11 @@ class TestConstruction:
             quarlen.clmm_optimal_size(*args, "not a price")
         assert str(info.value) == invalid_reserves(detail)
 
-    def test_current_price_on_either_bound_is_accepted(self):
+    def test_current_price_on_either_bound_is_accepted(self) -> None:
         quarlen.PyConcentratedLiquidity(10, 1, 4, 1, 1)
         assert str(quarlen.PyConcentratedLiquidity(10, 1, 4, 4, 1).quote("7.5")) == "30"
 
-    def test_numbers_convert_in_signature_order(self):
+    def test_numbers_convert_in_signature_order(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyConcentratedLiquidity("a", "b", 4, 2, 1)
         assert str(info.value).startswith('invalid liquidity "a"')
@@ -73,7 +77,7 @@ class TestConstruction:
             quarlen.PyConcentratedLiquidity(10, 1, 4, "now", 1)
         assert str(info.value).startswith('invalid sqrt_price_current "now"')
         with pytest.raises(TypeError):
-            quarlen.PyConcentratedLiquidity(10, 1, 4, 2)
+            quarlen.PyConcentratedLiquidity(10, 1, 4, 2)  # type: ignore[call-arg]
 
 
 class TestQuote:
@@ -88,10 +92,10 @@ class TestQuote:
             ("0.00", "0"),
         ],
     )
-    def test_values(self, delta_in, expected):
+    def test_values(self, delta_in: str, expected: str) -> None:
         assert str(quarlen.PyConcentratedLiquidity(*POOL).quote(delta_in)) == expected
 
-    def test_fee_reduces_the_input_only(self):
+    def test_fee_reduces_the_input_only(self) -> None:
         # Capacity 7.5 / 0.997 gross; at it the whole Y side 10 * (4 - 1) comes out.
         pool = quarlen.PyConcentratedLiquidity(10, 1, 4, 4, "0.997")
         assert str(pool.quote("7.5225677031093279839518555667")) == "30"
@@ -105,14 +109,14 @@ class TestQuote:
             ((10, 1, 4, 1, 1), "0.001"),
         ],
     )
-    def test_beyond_the_capacity(self, args, delta_in):
+    def test_beyond_the_capacity(self, args: tuple[Any, ...], delta_in: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyConcentratedLiquidity(*args).quote(delta_in)
         assert str(info.value) == invalid_reserves(
             f"trade of size {delta_in} exceeds total liquidity capacity across all tick ranges"
         )
 
-    def test_negative_input(self):
+    def test_negative_input(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyConcentratedLiquidity(*POOL).quote("-0.5")
         assert str(info.value) == invalid_reserves("delta_in must be >= 0, got -0.5")
@@ -141,30 +145,31 @@ class TestOptimalSize:
             ("-2", None, None, ("err", invalid_reserves("reference_price must be > 0, got -2"))),
         ],
     )
-    def test_outcomes(self, price, fixed_cost, max_size, expected):
+    def test_outcomes(self, price: Number, fixed_cost: Number | None, max_size: Number | None, expected: tuple[object,
+                      ...]) -> None:
         assert size_both_ways(POOL, price, fixed_cost, max_size) == expected
 
-    def test_fee_in_the_spot_test(self):
+    def test_fee_in_the_spot_test(self) -> None:
         # (0.5 * 2) * 2 = 2: at that price no arbitrage, just below it some.
         assert size_both_ways((10, 1, 4, 2, "0.5"), "2") == ("err", "NoArbitrageOpportunity")
         assert size_both_ways((10, 1, 4, 2, "0.5"), "1.99")[0] == "ok"
 
-    def test_at_the_lower_bound_nothing_is_profitable(self):
+    def test_at_the_lower_bound_nothing_is_profitable(self) -> None:
         # The spot rate 1 beats 0.5, but the capacity is zero.
         assert size_both_ways((10, 1, 4, 1, 1), "0.5") == ("err", "NoProfitableSize")
         assert size_both_ways((10, 1, 4, 1, 1), "1") == ("err", "NoArbitrageOpportunity")
 
-    def test_realistic_pool(self):
+    def test_realistic_pool(self) -> None:
         assert size_both_ways((1000, "0.9", "1.1", 1, "0.997"), "0.98") == (
             "ok", "8.662164098229167440410970512", "0.073311827851975247085370598", "ProvenOptimal", None,
         )
 
-    def test_module_function_converts_the_pool_before_the_price(self):
+    def test_module_function_converts_the_pool_before_the_price(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.clmm_optimal_size(10, 1, 4, 2, "f", "p")
         assert str(info.value).startswith('invalid fee_retention "f"')
 
-    def test_in_a_portfolio(self):
+    def test_in_a_portfolio(self) -> None:
         pool = quarlen.PyConcentratedLiquidity(*POOL)
         result = quarlen.portfolio_optimize(3, [{"id": "clmm", "pool": pool, "reference_price": "0.25"}])
         [position] = result.allocations

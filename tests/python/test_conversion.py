@@ -5,7 +5,9 @@ of `x` whenever it is not positive, which shows the parse result digit for
 digit."""
 
 import re
+from collections.abc import Callable
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
@@ -15,7 +17,7 @@ from support import txt, notes, quoted
 ECHO = re.compile(r'^InvalidReserves \{ detail: "(?:fee_retention must be in \(0, 1\]|x must be > 0), got (.*)" \}$')
 
 
-def echo(value):
+def echo(value: Any) -> str:
     """The text form of `value` after conversion; `value` must be > 1 or <= 0."""
     with pytest.raises(ValueError) as info:
         quarlen.PyCpmm(1, 1, value)
@@ -24,17 +26,17 @@ def echo(value):
     return match.group(1)
 
 
-def result_texts(result):
+def result_texts(result: quarlen.SizingResult) -> tuple[object, ...]:
     return txt(result.optimal_delta), txt(result.expected_profit), result.guarantee_tier, result.iterations
 
 
 class Text:
     """An object whose text form is chosen by the test."""
 
-    def __init__(self, text):
+    def __init__(self, text: str) -> None:
         self.text = text
 
-    def __str__(self):
+    def __str__(self) -> str:
         return self.text
 
 
@@ -67,36 +69,36 @@ class TestParsedValues:
             ("-0.000000000000000000000000000050", "-0.0000000000000000000000000001"),
         ],
     )
-    def test_echo(self, value, text):
+    def test_echo(self, value: Any, text: str) -> None:
         assert echo(value) == text
 
-    def test_scientific_text_is_the_same_value(self):
+    def test_scientific_text_is_the_same_value(self) -> None:
         expected = result_texts(quarlen.cpmm_optimal_size(1, 1, 1, "0.25"))
         for text in ("1e0", "1E0", "1e+0"):
             result = quarlen.cpmm_optimal_size(text, 1, 1, "0.25")
             assert (txt(result.optimal_delta), txt(result.expected_profit)) == ("1", "0.25"), text
-        assert result_texts(quarlen.cpmm_optimal_size(1, 1, 1, Text("0.25"))) == expected
+        assert result_texts(quarlen.cpmm_optimal_size(1, 1, 1, Text("0.25"))) == expected  # type: ignore[arg-type]
 
-    def test_integers_and_texts_mix(self):
+    def test_integers_and_texts_mix(self) -> None:
         result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
         assert type(result.optimal_delta) is Decimal
         assert txt(result.optimal_delta) == "1"
         assert txt(result.expected_profit) == "0.25"
 
-    def test_every_input_kind_gives_the_same_answer(self):
+    def test_every_input_kind_gives_the_same_answer(self) -> None:
         base = result_texts(quarlen.cpmm_optimal_size("100", "200", "0.997", "0.5", "0.1", "50"))
         assert result_texts(quarlen.cpmm_optimal_size(100, 200, Decimal("0.997"), 0.5, 0.1, 50)) == base
         assert result_texts(quarlen.cpmm_optimal_size(Decimal(100), Decimal("200"), 0.997, Decimal("0.5"),
                                                       Decimal("0.1"), Decimal(50))) == base
 
-    def test_float_enters_through_its_shortest_text(self):
+    def test_float_enters_through_its_shortest_text(self) -> None:
         # 0.1 as a binary double is 0.1000000000000000055...; the exact profit
         # shows it was taken as the text 0.1.
         assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 0.1).expected_profit) == "0.15"
         assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 1e-07).expected_profit) == "0.2499999"
 
     @pytest.mark.parametrize("how", ["positional", "keyword"])
-    def test_none_is_the_same_as_leaving_out(self, how):
+    def test_none_is_the_same_as_leaving_out(self, how: str) -> None:
         plain = result_texts(quarlen.cpmm_optimal_size(1, 1, 1, "0.25"))
         if how == "positional":
             got = quarlen.cpmm_optimal_size(1, 1, 1, "0.25", None, None)
@@ -131,7 +133,7 @@ class TestConversionFailures:
             (float("nan"), "Invalid decimal: unknown character"),
         ],
     )
-    def test_message(self, value, message):
+    def test_message(self, value: Any, message: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
         assert str(info.value) == f"invalid x {quoted(str(value))}: {message}"
@@ -152,7 +154,7 @@ class TestConversionFailures:
             ("10e-29", 'invalid x "10e-29": Scale exceeds the maximum precision allowed: 29 > 28'),
         ],
     )
-    def test_hostile_text(self, value, message):
+    def test_hostile_text(self, value: Any, message: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
         assert str(info.value) == message
@@ -162,50 +164,50 @@ class TestConversionFailures:
         ["\ud800", "1" * 100_000, "1e99999999999999999999", "1e-99999999999999999999",
          "0e-99999999999999999999", "1e+", "e5", "1e5.5", "1e--5"],
     )
-    def test_unparsable_text_is_a_value_error(self, value):
+    def test_unparsable_text_is_a_value_error(self, value: Any) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
         assert str(info.value).startswith("invalid x \"")
 
-    def test_very_long_fraction_is_rounded_not_rejected(self):
+    def test_very_long_fraction_is_rounded_not_rejected(self) -> None:
         assert echo("-0." + "1" * 1_000_000) == "-0.1111111111111111111111111111"
 
-    def test_quotes_and_backslashes_are_escaped(self):
+    def test_quotes_and_backslashes_are_escaped(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyCpmm(1, 'a"b\\c', 1)
         assert str(info.value) == 'invalid y "a\\"b\\\\c": Invalid decimal: unknown character'
 
     @pytest.mark.parametrize("value", [True, False, None])
-    def test_bool_and_none_are_not_numbers(self, value):
+    def test_bool_and_none_are_not_numbers(self, value: Any) -> None:
         # Their text forms contain an 'e', so the scientific parse has the last word.
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
         assert str(info.value).startswith(f'invalid x "{value}": ')
 
-    def test_exception_from_str_propagates_unchanged(self):
+    def test_exception_from_str_propagates_unchanged(self) -> None:
         class Boom(Exception):
             pass
 
         error = Boom("no text for you")
 
         class Bad:
-            def __str__(self):
+            def __str__(self) -> str:
                 raise error
 
         with pytest.raises(Boom) as info:
-            quarlen.cpmm_optimal_size(1, 1, 1, Bad())
+            quarlen.cpmm_optimal_size(1, 1, 1, Bad())  # type: ignore[arg-type]
         assert info.value is error
         assert notes(info.value) == []
         with pytest.raises(Boom):
-            quarlen.PyCpmm(1, 1, 1).quote(Bad())
+            quarlen.PyCpmm(1, 1, 1).quote(Bad())  # type: ignore[arg-type]
 
-    def test_str_returning_non_text_is_a_type_error(self):
+    def test_str_returning_non_text_is_a_type_error(self) -> None:
         class Weird:
-            def __str__(self):
-                return 5
+            def __str__(self) -> str:
+                return 5  # type: ignore[return-value]
 
         with pytest.raises(TypeError):
-            quarlen.cpmm_optimal_size(Weird(), 1, 1, "0.25")
+            quarlen.cpmm_optimal_size(Weird(), 1, 1, "0.25")  # type: ignore[arg-type]
 
     @pytest.mark.parametrize(
         "call, prefix",
@@ -228,43 +230,45 @@ class TestConversionFailures:
             (lambda: quarlen.PySizingConstraints(1, "e"), 'invalid max_size "e"'),
         ],
     )
-    def test_first_failure_wins(self, call, prefix):
+    def test_first_failure_wins(self, call: Callable[[], object], prefix: str) -> None:
         with pytest.raises(ValueError) as info:
             call()
         assert str(info.value).startswith(prefix)
 
 
 class TestBinding:
+    # Every call here is wrong on purpose; each "type: ignore" records that a
+    # type checker, reading the stubs, rejects the call too.
     @pytest.mark.parametrize(
         "call, names",
         [
-            (lambda: quarlen.cpmm_optimal_size(1, 1, 1), ["reference_price"]),
-            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, 1, 1, 1), []),
-            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", x=1), ["x"]),
-            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", foo=1), ["foo"]),
-            (lambda: quarlen.cpmm_optimal_size(y=1, fee_retention=1, reference_price=1), ["x"]),
-            (lambda: quarlen.PyCpmm(1, 1), ["fee_retention"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1, 1), []),
-            (lambda: quarlen.PyCpmm(1, 1, 1, fee=1), ["fee"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1).quote(), ["delta_in"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, 2), []),
-            (lambda: quarlen.PyCpmm(1, 1, 1).quote(delta_in=1, foo=2), ["foo"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, delta_in=1), ["delta_in"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(), ["reference_price"]),
-            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(1, 2, 3, 4), []),
-            (lambda: quarlen.PySizingConstraints(1, 2, 3), []),
-            (lambda: quarlen.PySizingConstraints(cost=1), ["cost"]),
-            (lambda: quarlen.portfolio_optimize(10), ["opportunities"]),
-            (lambda: quarlen.portfolio_optimize(10, [], budget=1), ["budget"]),
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1), ["reference_price"]),  # type: ignore[call-arg]
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, 1, 1, 1), []),  # type: ignore[call-arg]
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", x=1), ["x"]),  # type: ignore[misc]
+            (lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", foo=1), ["foo"]),  # type: ignore[call-arg]
+            (lambda: quarlen.cpmm_optimal_size(y=1, fee_retention=1, reference_price=1), ["x"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1), ["fee_retention"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1, 1), []),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1, fee=1), ["fee"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(), ["delta_in"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, 2), []),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(delta_in=1, foo=2), ["foo"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1).quote(1, delta_in=1), ["delta_in"]),  # type: ignore[misc]
+            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(), ["reference_price"]),  # type: ignore[call-arg]
+            (lambda: quarlen.PyCpmm(1, 1, 1).optimal_size(1, 2, 3, 4), []),  # type: ignore[call-arg]
+            (lambda: quarlen.PySizingConstraints(1, 2, 3), []),  # type: ignore[call-arg]
+            (lambda: quarlen.PySizingConstraints(cost=1), ["cost"]),  # type: ignore[call-arg]
+            (lambda: quarlen.portfolio_optimize(10), ["opportunities"]),  # type: ignore[call-arg]
+            (lambda: quarlen.portfolio_optimize(10, [], budget=1), ["budget"]),  # type: ignore[call-arg]
         ],
     )
-    def test_interpreter_style_errors(self, call, names):
+    def test_interpreter_style_errors(self, call: Callable[[], object], names: list[str]) -> None:
         with pytest.raises(TypeError) as info:
             call()
         for name in names:
             assert name in str(info.value)
 
-    def test_everything_binds_by_keyword(self):
+    def test_everything_binds_by_keyword(self) -> None:
         result = quarlen.cpmm_optimal_size(
             max_size="0.5", fixed_cost=None, reference_price="0.25", fee_retention=1, y=1, x=1
         )

@@ -3,24 +3,28 @@ size, digit for digit, through both the class and the module function."""
 
 import copy
 import pickle
+from collections.abc import Callable
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
-from support import txt, D, cpmm_quote, cpmm_size, family_params, invalid_reserves
+from support import txt, D, cpmm_quote, cpmm_size, family_params, invalid_reserves, Family, Number, Pool
 
 MAX = "79228162514264337593543950335"
 
 
-def size_both_ways(x, y, f, price, fixed_cost=None, max_size=None):
+def size_both_ways(x: Number, y: Number, f: Number, price: Number, fixed_cost: Number | None = None,
+                   max_size: Number | None = None) -> tuple[Any, ...]:
     """Sizes through the module function and through a pool object, checks
     they agree, and returns the function's answer (or error text)."""
-    outcomes = []
-    for call in (
+    outcomes: list[tuple[Any, ...]] = []
+    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
         lambda: quarlen.cpmm_optimal_size(x, y, f, price, fixed_cost, max_size),
         lambda: quarlen.PyCpmm(x, y, f).optimal_size(price, fixed_cost, max_size),
-    ):
+    )
+    for call in calls:
         try:
             r = call()
         except ValueError as exc:
@@ -52,7 +56,8 @@ class TestWorkedExamples:
             (None, "-0.5", ("err", "NoProfitableSize")),
         ],
     )
-    def test_unit_pool_at_a_quarter(self, fixed_cost, max_size, expected):
+    def test_unit_pool_at_a_quarter(self, fixed_cost: str | None, max_size: str | None, expected: tuple[object,
+                                    ...]) -> None:
         assert size_both_ways(1, 1, 1, "0.25", fixed_cost, max_size) == expected
 
     @pytest.mark.parametrize(
@@ -67,10 +72,10 @@ class TestWorkedExamples:
             ((1, 1, "0.5", "-1"), invalid_reserves("reference_price must be > 0, got -1")),
         ],
     )
-    def test_sizing_errors(self, args, expected):
+    def test_sizing_errors(self, args: tuple[Any, ...], expected: str) -> None:
         assert size_both_ways(*args) == ("err", expected)
 
-    def test_no_arbitrage_is_a_plain_value_error(self):
+    def test_no_arbitrage_is_a_plain_value_error(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(1, 1, 1, 1)
         assert type(info.value) is ValueError
@@ -93,7 +98,7 @@ class TestValidation:
             ((1, 1, "-0.3"), "fee_retention must be in (0, 1], got -0.3"),
         ],
     )
-    def test_rejected(self, args, detail):
+    def test_rejected(self, args: tuple[Number, Number, Number], detail: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyCpmm(*args)
         assert str(info.value) == invalid_reserves(detail)
@@ -102,7 +107,7 @@ class TestValidation:
         assert str(info.value) == invalid_reserves(detail)
 
     @pytest.mark.parametrize("f", ["1", "1.000", "0.0000000000000000000000000001", "0.997"])
-    def test_accepted_fee_retention(self, f):
+    def test_accepted_fee_retention(self, f: Number) -> None:
         assert isinstance(quarlen.PyCpmm(1, 1, f), quarlen.PyCpmm)
 
 
@@ -120,10 +125,11 @@ class TestQuote:
             (("0.0001", "12345.6789", "0.95"), "0.00003", None),
         ],
     )
-    def test_values(self, pool, delta_in, expected):
+    def test_values(self, pool: tuple[Number, Number, Number], delta_in: Number, expected: str | None) -> None:
         got = quarlen.PyCpmm(*pool).quote(delta_in)
         assert type(got) is Decimal
-        model = cpmm_quote(*map(D.of, pool), D.of(delta_in))
+        x, y, f = map(D.of, pool)
+        model = cpmm_quote(x, y, f, D.of(delta_in))
         assert model[0] == "ok"
         assert txt(got) == str(model[1])
         if expected is not None:
@@ -133,12 +139,12 @@ class TestQuote:
         "pool, delta_in, shown",
         [((1, 1, 1), -1, "0"), ((1, 1, "0.5"), -3, "-0.5"), (("2.0", 1, 1), "-2.5", "-0.5")],
     )
-    def test_input_that_empties_the_pool(self, pool, delta_in, shown):
+    def test_input_that_empties_the_pool(self, pool: tuple[Any, ...], delta_in: Number, shown: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyCpmm(*pool).quote(delta_in)
         assert str(info.value) == invalid_reserves(f"x + fee_retention * delta_in must be > 0, got {shown}")
 
-    def test_quote_does_not_change_the_pool(self):
+    def test_quote_does_not_change_the_pool(self) -> None:
         pool = quarlen.PyCpmm(100, 200, "0.997")
         first = pool.optimal_size("0.5")
         pool.quote(50)
@@ -166,7 +172,8 @@ GRID = [
 
 
 @pytest.mark.parametrize("x, y, f, price, fixed_cost, max_size", GRID)
-def test_matches_model(x, y, f, price, fixed_cost, max_size):
+def test_matches_model(x: Number, y: Number, f: Number, price: Number, fixed_cost: str | None,
+                       max_size: str | None) -> None:
     model = cpmm_size(
         D.of(x), D.of(y), D.of(f), D.of(price),
         D.of(fixed_cost) if fixed_cost is not None else D(0, 0),
@@ -187,7 +194,7 @@ class TestInternalFault:
             (lambda: quarlen.PyCpmm(1, MAX, 1).quote(2), "Multiplication overflowed"),
         ],
     )
-    def test_overflow_escapes_exception_handlers(self, call, message):
+    def test_overflow_escapes_exception_handlers(self, call: Callable[[], object], message: str) -> None:
         escaped = None
         try:
             try:
@@ -203,26 +210,27 @@ class TestInternalFault:
 
 
 class TestPoolObjects:
-    def test_repr_shows_constructor_arguments(self):
+    def test_repr_shows_constructor_arguments(self) -> None:
         pool = quarlen.PyCpmm(1, "2.50", Decimal("0.997"))
         assert repr(pool) == "PyCpmm(x=Decimal('1'), y=Decimal('2.50'), fee_retention=Decimal('0.997'))"
 
     @pytest.mark.parametrize("family", family_params())
     @pytest.mark.parametrize("how", ["pickle", "copy", "deepcopy"])
-    def test_restored_pool_gives_identical_results(self, family, how):
+    def test_restored_pool_gives_identical_results(self, family: Family, how: str) -> None:
         pool = family.pool()
-        clone = {
+        clones: dict[str, Callable[[], Pool]] = {
             "pickle": lambda: pickle.loads(pickle.dumps(pool)),
             "copy": lambda: copy.copy(pool),
             "deepcopy": lambda: copy.deepcopy(pool),
-        }[how]()
+        }
+        clone = clones[how]()
         assert type(clone) is type(pool)
         assert repr(clone) == repr(pool)
         assert txt(clone.quote(family.delta_in)) == txt(pool.quote(family.delta_in))
         assert repr(clone.optimal_size(family.reference_price)) == repr(pool.optimal_size(family.reference_price))
 
     @pytest.mark.parametrize("family", family_params())
-    def test_class_and_function_agree(self, family):
+    def test_class_and_function_agree(self, family: Family) -> None:
         a = family.pool().optimal_size(family.reference_price, "0.01", 5)
         b = family.optimal_size("0.01", 5)
         for name in ("optimal_delta", "expected_profit", "guarantee_tier", "guarantee_tier_detail", "iterations"):

@@ -2,37 +2,43 @@
 Newton quote (digit for digit against a slow model of it), the refusal of a
 non-positive invariant, and the fixed-length golden-section sizing."""
 
+from collections.abc import Callable, Sequence
 from decimal import Decimal
+from typing import Any, cast
 
 import pytest
 
 import quarlen
-from support import ONE, ZERO, D, invalid_reserves, sqrt
+from support import ONE, ZERO, D, Number, invalid_reserves, sqrt
+
+# A pool's constructor arguments: balances, amplification_a, gamma,
+# fee_retention, input_index.
+CryptoArgs = tuple[Sequence[Number], Number, Number, Number, int]
 
 TOL, STEP, FLOOR = D.of("0.000001"), D.of("0.0001"), D.of("0.000001")
 
 
 # The number's min and max: on a tie the first argument wins.
-def dmin(a, b):
+def dmin(a: D, b: D) -> D:
     return a if a <= b else b
 
 
-def dmax(a, b):
+def dmax(a: D, b: D) -> D:
     return b if a < b else a
 
 
-def model_quote(balances, a, gamma, f, index, delta_in):
+def model_quote(balances: Sequence[object], a: object, gamma: object, f: object, index: int, delta_in: object) -> str:
     """The quote in the 96-bit model arithmetic (text), or the error text."""
     x, a, gamma, f, d_in = [D.of(b) for b in balances], D.of(a), D.of(gamma), D.of(f), D.of(delta_in)
 
-    def residual(b0, b1, d):
+    def residual(b0: D, b1: D, d: D) -> D:
         s, p4 = b0 + b1, (D.of(4) * b0) * b1
         k0 = dmin(p4 / (d * d), ONE)
         r = gamma / ((gamma + ONE) - k0)
         k = ((a * k0) * r) * r
         return (((k * d) * gamma) + d) - ((((a * gamma) * k0) * s) + (((d * d) * d) / p4))
 
-    def newton(value, f_at, clamp=lambda v: v):
+    def newton(value: D, f_at: Callable[[D], D], clamp: Callable[[D], D] = lambda v: v) -> D:
         for _ in range(100):
             fv = f_at(value)
             if abs(fv) < TOL:
@@ -47,7 +53,9 @@ def model_quote(balances, a, gamma, f, index, delta_in):
             value = new
         return value
 
-    d = newton(D.of(2) * sqrt(x[0] * x[1]), lambda v: residual(x[0], x[1], v))
+    root = sqrt(x[0] * x[1])
+    assert root is not None
+    d = newton(D.of(2) * root, lambda v: residual(x[0], x[1], v))
     if not d.is_pos():
         return invalid_reserves(f"invariant D must be > 0, got {d}")
     x_new = x[index] + d_in * f
@@ -60,11 +68,11 @@ def model_quote(balances, a, gamma, f, index, delta_in):
 PHI = D.of("0.6180339887498948482045868344")
 
 
-def model_size(pool, price, max_size=None):
+def model_size(pool: CryptoArgs, price: Number, max_size: Number | None = None) -> tuple[str, str]:
     """(optimal_delta, expected_profit) of the 64-pass search, without fixed cost."""
     p = D.of(price)
 
-    def profit(size):
+    def profit(size: D) -> D:
         out = model_quote(*pool, str(size)) if size.is_pos() else "0"
         return D.of(out) - p * size
 
@@ -92,7 +100,7 @@ LOPSIDED = ([1000, 3000], 50, "0.05", "0.99", 1)
 NEGATIVE_D = invalid_reserves("invariant D must be > 0, got -4920.3322660642059640546750708")
 
 
-def test_reference_quote():
+def test_reference_quote() -> None:
     got = quarlen.PyCurveCryptoSwap(*BALANCED).quote(10)
     assert type(got) is Decimal and str(got) == "9.871580343970612988504609"
 
@@ -107,18 +115,18 @@ def test_reference_quote():
         ((["0.02", "7"], 400, "0.0001", 1, 1), "0.5"),
     ],
 )
-def test_quote_matches_model(pool, delta_in):
+def test_quote_matches_model(pool: CryptoArgs, delta_in: Number) -> None:
     assert str(quarlen.PyCurveCryptoSwap(*pool).quote(delta_in)) == model_quote(*pool, delta_in)
 
 
-def test_input_index_swaps_the_coins():
+def test_input_index_swaps_the_coins() -> None:
     a = quarlen.PyCurveCryptoSwap([1000, 2500], 10, "0.02", "0.997", 1)
     b = quarlen.PyCurveCryptoSwap([2500, 1000], 10, "0.02", "0.997")
     assert str(a.quote(37)) == str(b.quote(37))
     assert repr(a.optimal_size("0.3")) == repr(b.optimal_size("0.3"))
 
 
-def test_non_positive_invariant_is_refused():
+def test_non_positive_invariant_is_refused() -> None:
     assert model_quote(*LOPSIDED, 20) == NEGATIVE_D
     pool = quarlen.PyCurveCryptoSwap(*LOPSIDED)
     for call in (lambda: pool.quote(20), lambda: pool.optimal_size("0.1"),
@@ -140,7 +148,7 @@ class TestSizing:
             (([1000, 2500], 10, "0.02", "0.997", 0), "1.5", 300),
         ],
     )
-    def test_matches_model(self, pool, price, max_size):
+    def test_matches_model(self, pool: CryptoArgs, price: Number, max_size: Number | None) -> None:
         results = [quarlen.PyCurveCryptoSwap(*pool).optimal_size(price, max_size=max_size),
                    quarlen.cryptoswap_optimal_size(*pool, price, max_size=max_size)]
         for r in results:
@@ -148,7 +156,7 @@ class TestSizing:
             assert (r.guarantee_tier, r.guarantee_tier_detail, r.iterations) == (
                 "NumericallyGuaranteed", {"convergence_conditions_met": True}, 64)
 
-    def test_constraints(self):
+    def test_constraints(self) -> None:
         pool = quarlen.PyCurveCryptoSwap(*BALANCED)
         # The cap bounds the search interval, so the result ends just under it.
         assert Decimal("9.9999999999") < pool.optimal_size("0.9", max_size=10).optimal_delta < 10
@@ -165,7 +173,7 @@ class TestSizing:
             ("-0.5", None, None, invalid_reserves("reference_price must be > 0, got -0.5")),
         ],
     )
-    def test_errors(self, price, fixed_cost, max_size, error):
+    def test_errors(self, price: Number, fixed_cost: Number | None, max_size: Number | None, error: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyCurveCryptoSwap(*BALANCED).optimal_size(price, fixed_cost, max_size)
         assert str(info.value) == error
@@ -188,16 +196,16 @@ class TestValidation:
             (([1, 2], 1, 1, 1, 2), ValueError, invalid_reserves("input_index must be 0 or 1, got 2")),
         ],
     )
-    def test_first_failure(self, args, error, message):
+    def test_first_failure(self, args: tuple[Any, ...], error: type[Exception], message: str) -> None:
         with pytest.raises(error) as info:
             quarlen.PyCurveCryptoSwap(*args)
         assert str(info.value) == message
-        function_args = args if len(args) == 5 else args + (0,)
+        function_args = cast(CryptoArgs, args if len(args) == 5 else args + (0,))
         with pytest.raises(error) as info:
             quarlen.cryptoswap_optimal_size(*function_args, "bad price")
         assert str(info.value) == message
 
-    def test_negative_index_and_quote_input(self):
+    def test_negative_index_and_quote_input(self) -> None:
         with pytest.raises(OverflowError):
             quarlen.PyCurveCryptoSwap([1, 2], 1, 1, 1, -1)
         with pytest.raises(ValueError) as info:
@@ -205,7 +213,7 @@ class TestValidation:
         assert str(info.value) == invalid_reserves("delta_in must be >= 0, got -1")
 
 
-def test_portfolio_funds_it_at_its_own_optimum():
+def test_portfolio_funds_it_at_its_own_optimum() -> None:
     pool = quarlen.PyCurveCryptoSwap(*BALANCED)
     result = quarlen.portfolio_optimize(10_000, [{"id": "c", "pool": pool, "reference_price": "0.9"}])
     (position,) = result.allocations

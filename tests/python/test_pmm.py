@@ -2,11 +2,12 @@
 golden-section sizing and the sampled unimodality check."""
 
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
-from support import invalid_reserves, txt
+from support import invalid_reserves, txt, Number
 
 NORMAL = (1000, 1000, 1, "0.001")  # B = Q / i: no reverse regime
 REVERSE = (100, 1000, 1, "0.001")  # 900 base of reverse-regime room, pole at 1000
@@ -24,10 +25,10 @@ class TestQuote:
             (NORMAL, "0.00", "0"),
         ],
     )
-    def test_regimes(self, pool, delta_in, expected):
+    def test_regimes(self, pool: tuple[Any, ...], delta_in: Number, expected: str) -> None:
         assert txt(quarlen.PyPmm(*pool).quote(delta_in)) == expected
 
-    def test_reverse_part_split_from_normal_part(self):
+    def test_reverse_part_split_from_normal_part(self) -> None:
         # Q / i - B = 0.1 of room: the first 0.1 pays 0.1 / (1 - 0.05), the
         # next 0.1 runs in the normal regime and pays 0.1 / (1 + 0.05).
         pool = quarlen.PyPmm("0.9", 1, 1, "0.5")
@@ -40,14 +41,14 @@ class TestQuote:
             (NORMAL, "-0.5", "delta_in must be >= 0, got -0.5"),
         ],
     )
-    def test_errors(self, pool, delta_in, detail):
+    def test_errors(self, pool: tuple[Any, ...], delta_in: Number, detail: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.PyPmm(*pool).quote(delta_in)
         assert str(info.value) == invalid_reserves(detail)
 
 
 class TestSizing:
-    def test_normal_regime_is_concave_and_found(self):
+    def test_normal_regime_is_concave_and_found(self) -> None:
         r = quarlen.pmm_optimal_size(*NORMAL, "0.5")
         # The bound stops at 0.999 of 1 / (k i) = 999, which takes 44 steps.
         assert (r.guarantee_tier, r.guarantee_tier_detail, r.iterations) == (
@@ -65,17 +66,17 @@ class TestSizing:
             (POLE, "90.909090909", "954.5454545"),
         ],
     )
-    def test_reverse_regime_is_reported_not_unimodal(self, pool, size, profit):
+    def test_reverse_regime_is_reported_not_unimodal(self, pool: tuple[Any, ...], size: str, profit: str) -> None:
         r = quarlen.PyPmm(*pool).optimal_size("0.5")
         assert r.guarantee_tier_detail == {"unimodality_confirmed": False}
         assert abs(r.optimal_delta - Decimal(size)) < Decimal("0.00001")
         assert abs(r.expected_profit - Decimal(profit)) < Decimal("0.00001")
 
-    def test_bound_below_the_tolerance_runs_one_step(self):
+    def test_bound_below_the_tolerance_runs_one_step(self) -> None:
         r = quarlen.pmm_optimal_size(1, 1, 1, 10**7, "0.5")
         assert r.iterations == 1 and r.optimal_delta < Decimal("0.0000001")
 
-    def test_constraints(self):
+    def test_constraints(self) -> None:
         pool = quarlen.PyPmm(*NORMAL)
         capped = pool.optimal_size("0.5", max_size=100)
         assert (txt(capped.optimal_delta), capped.iterations) == ("100", 44)
@@ -101,14 +102,14 @@ class TestSizing:
         ((1, 1, 1, 0), "k must be > 0, got 0"),
     ],
 )
-def test_validation_order(args, detail):
+def test_validation_order(args: tuple[Number, Number, Number, Number], detail: str) -> None:
     for build in (lambda: quarlen.PyPmm(*args), lambda: quarlen.pmm_optimal_size(*args, "x")):
         with pytest.raises(ValueError) as info:
             build()
         assert str(info.value) == invalid_reserves(detail)
 
 
-def test_portfolio_sizes_a_pmm_pool():
+def test_portfolio_sizes_a_pmm_pool() -> None:
     pool = quarlen.PyPmm(*NORMAL)
     result = quarlen.portfolio_optimize(10**6, [{"id": "p", "pool": pool, "reference_price": "0.5"}])
     (position,) = result.allocations

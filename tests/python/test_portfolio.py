@@ -3,12 +3,14 @@ digit, and robustness against callers that change the list while it is read."""
 
 import os
 import pickle
+from collections.abc import Callable
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
-from support import txt, Opp, family_params, notes, portfolio as model_portfolio
+from support import txt, Opp, family_params, notes, portfolio as model_portfolio, Family
 
 BAD_POOL = (
     "opportunity 'pool' must be a supported AMM curve instance "
@@ -19,7 +21,7 @@ A = Opp("a", "100", "100", "1", "0.25")
 B = Opp("b", "50", "200", "1", "0.5")
 
 
-def texts(result):
+def texts(result: quarlen.PortfolioResult) -> tuple[str, str, str, list[tuple[str, ...]]]:
     return (
         txt(result.total_capital_used),
         txt(result.total_expected_profit),
@@ -28,7 +30,7 @@ def texts(result):
     )
 
 
-def item(id="a", pool=None, reference_price="0.25", **extra):
+def item(id: str = "a", pool: object = None, reference_price: object = "0.25", **extra: object) -> dict[str, Any]:
     data = {"id": id, "pool": pool if pool is not None else quarlen.PyCpmm(100, 100, 1),
             "reference_price": reference_price}
     data.update(extra)
@@ -38,11 +40,12 @@ def item(id="a", pool=None, reference_price="0.25", **extra):
 class Item:
     """A mapping-like item that can run a hook when one of its keys is read."""
 
-    def __init__(self, data, hook_key=None, hook=None, fail=()):
+    def __init__(self, data: dict[str, Any], hook_key: str | None = None, hook: Callable[[], object] | None = None,
+                 fail: tuple[str, ...] = ()) -> None:
         self.data, self.hook_key, self.hook, self.fail = data, hook_key, hook, fail
-        self.reads = []
+        self.reads: list[str] = []
 
-    def __getitem__(self, key):
+    def __getitem__(self, key: str) -> Any:
         self.reads.append(key)
         if key in self.fail:
             raise RuntimeError(f"no {key} here")
@@ -53,7 +56,7 @@ class Item:
 
 
 class TestWorkedExamples:
-    def test_budget_that_does_not_bind(self):
+    def test_budget_that_does_not_bind(self) -> None:
         result = quarlen.portfolio_optimize(1000, [A.as_item(), B.as_item()])
         assert texts(result) == (
             "191.42135623730950488016887242",
@@ -70,7 +73,7 @@ class TestWorkedExamples:
             assert txt(position.allocated_size) == txt(alone.optimal_delta)
             assert txt(position.expected_profit) == txt(alone.expected_profit)
 
-    def test_budget_that_binds(self):
+    def test_budget_that_binds(self) -> None:
         result = quarlen.portfolio_optimize(100, [A.as_item(), B.as_item()])
         assert texts(result) == (
             "100.00000000000000000000000000",
@@ -82,7 +85,7 @@ class TestWorkedExamples:
             ],
         )
 
-    def test_capped_and_unprofitable_opportunities(self):
+    def test_capped_and_unprofitable_opportunities(self) -> None:
         b_capped = Opp("b", "50", "200", "1", "0.5", max_size="10")
         c = Opp("c", "100", "100", "1", "2")
         result = quarlen.portfolio_optimize(100, [A.as_item(), b_capped.as_item(), c.as_item()])
@@ -90,8 +93,9 @@ class TestWorkedExamples:
         a_pos, b_pos, c_pos = result.allocations
         assert (a_pos.id, txt(a_pos.allocated_size)) == ("a", "90.00021801657747015096324598")
         assert (b_pos.id, txt(b_pos.allocated_size)) == ("b", "9.999781983422529849036754023")
-        assert (c_pos.id, c_pos.guarantee_tier, c_pos.allocated_size, c_pos.expected_profit) == (
-            "c", "ProvenOptimal", 0, 0)
+        # A Decimal equals the int 0, which a strict type checker doubts.
+        assert (c_pos.id, c_pos.guarantee_tier, c_pos.allocated_size,  # type: ignore[comparison-overlap]
+                c_pos.expected_profit) == ("c", "ProvenOptimal", 0, 0)
         assert abs(result.total_capital_used - 100) <= Decimal("0.01")
         assert texts(result) == model_portfolio("100", [A, b_capped, c])
 
@@ -116,43 +120,43 @@ PORTFOLIOS = {
 
 
 @pytest.mark.parametrize("name", sorted(PORTFOLIOS))
-def test_matches_model(name):
+def test_matches_model(name: str) -> None:
     budget, opps = PORTFOLIOS[name]
     result = quarlen.portfolio_optimize(budget, [o.as_item() for o in opps])
     assert texts(result) == model_portfolio(budget, opps)
 
 
 class TestResultShape:
-    def test_empty_list(self):
+    def test_empty_list(self) -> None:
         result = quarlen.portfolio_optimize(100, [])
         assert texts(result) == ("0", "0", "0", [])
 
-    def test_all_failing_opportunities_raise_nothing(self):
+    def test_all_failing_opportunities_raise_nothing(self) -> None:
         result = quarlen.portfolio_optimize(100, [item(reference_price=5), item("b", reference_price=-1)])
         assert texts(result) == ("0", "0", "0", [("a", "ProvenOptimal", "0", "0"), ("b", "ProvenOptimal", "0", "0")])
 
-    def test_negative_price_is_funded_once_capital_is_priced(self):
+    def test_negative_price_is_funded_once_capital_is_priced(self) -> None:
         result = quarlen.portfolio_optimize(10, [A.as_item(), item("z", reference_price="-0.01")])
         assert result.shadow_price > 0
         assert [p.id for p in result.allocations] == ["a", "z"]
         assert result.allocations[1].allocated_size > 0
         assert abs(result.total_capital_used - 10) <= Decimal("0.001")
 
-    def test_list_subclass_and_keyword_arguments(self):
-        class Opportunities(list):
+    def test_list_subclass_and_keyword_arguments(self) -> None:
+        class Opportunities(list[Any]):
             pass
 
         result = quarlen.portfolio_optimize(opportunities=Opportunities([A.as_item()]), total_capital_budget="1000")
         assert [p.id for p in result.allocations] == ["a"]
 
-    def test_pools_are_left_unchanged(self):
+    def test_pools_are_left_unchanged(self) -> None:
         pool = quarlen.PyCpmm(100, 100, 1)
         before = (repr(pool), txt(pool.quote(7)))
         quarlen.portfolio_optimize(5, [item(pool=pool), item("b", pool=pool, reference_price="0.5")])
         assert (repr(pool), txt(pool.quote(7))) == before
 
     @pytest.mark.parametrize("family", family_params())
-    def test_every_pool_family_is_accepted(self, family):
+    def test_every_pool_family_is_accepted(self, family: Family) -> None:
         pool = family.pool()
         result = quarlen.portfolio_optimize("1000000", [item(pool=pool, reference_price=family.reference_price)])
         alone = pool.optimal_size(family.reference_price)
@@ -160,7 +164,7 @@ class TestResultShape:
         assert (position.guarantee_tier, txt(position.allocated_size), txt(position.expected_profit)) == (
             alone.guarantee_tier, txt(alone.optimal_delta), txt(alone.expected_profit))
 
-    def test_pool_subclass_instance_is_accepted(self):
+    def test_pool_subclass_instance_is_accepted(self) -> None:
         try:
             class MyPool(quarlen.PyCpmm):
                 pass
@@ -182,7 +186,7 @@ class TestArgumentFailures:
             (0, (), "'tuple' object is not an instance of 'list'"),
         ],
     )
-    def test_opportunities_must_be_a_list(self, budget, opportunities, message):
+    def test_opportunities_must_be_a_list(self, budget: Any, opportunities: Any, message: str) -> None:
         with pytest.raises(TypeError) as info:
             quarlen.portfolio_optimize(budget, opportunities)
         assert str(info.value) == message
@@ -198,11 +202,11 @@ class TestArgumentFailures:
             ("abc", 'invalid total_capital_budget "abc": Invalid decimal: unknown character'),
         ],
     )
-    def test_budget_is_checked_before_any_item_is_read(self, budget, message):
+    def test_budget_is_checked_before_any_item_is_read(self, budget: Any, message: str) -> None:
         untouched = Item({}, fail=("id", "pool", "reference_price"))
         for opportunities in ([], [untouched, 5]):
             with pytest.raises(ValueError) as info:
-                quarlen.portfolio_optimize(budget, opportunities)
+                quarlen.portfolio_optimize(budget, opportunities)  # type: ignore[type-var]
             assert str(info.value) == message
         assert untouched.reads == []
 
@@ -230,14 +234,14 @@ class TestArgumentFailures:
             ([item(), {"id": "b"}, {}], KeyError, "'pool'"),
         ],
     )
-    def test_item_failures(self, items, error, message):
+    def test_item_failures(self, items: list[Any], error: type[Exception], message: str | None) -> None:
         with pytest.raises(error) as info:
             quarlen.portfolio_optimize(100, items)
         assert type(info.value) is error
         if message is not None:
             assert str(info.value) == message
 
-    def test_subscription_errors_on_required_keys_propagate_unchanged(self):
+    def test_subscription_errors_on_required_keys_propagate_unchanged(self) -> None:
         for key in ("id", "pool", "reference_price"):
             bad = Item(item(), fail=(key,))
             with pytest.raises(RuntimeError, match=f"no {key} here"):
@@ -254,7 +258,7 @@ class TestArgumentFailures:
             (item(max_size="?"), ["id", "pool", "reference_price", "fixed_cost", "max_size"]),
         ],
     )
-    def test_reading_stops_at_the_first_failure(self, data, reads):
+    def test_reading_stops_at_the_first_failure(self, data: dict[str, Any], reads: list[str]) -> None:
         logged = Item(data)
         with pytest.raises((TypeError, ValueError)):
             quarlen.portfolio_optimize(100, [logged, Item({})])
@@ -265,18 +269,18 @@ class TestArgumentFailures:
         [{}, {"fixed_cost": None, "max_size": None}],
         ids=["missing", "none"],
     )
-    def test_optional_keys_absent_or_none(self, extra):
+    def test_optional_keys_absent_or_none(self, extra: dict[str, Any]) -> None:
         result = quarlen.portfolio_optimize(1000, [item(**extra)])
         assert txt(result.allocations[0].allocated_size) == "100.00000000000000000000000000"
         assert txt(result.allocations[0].expected_profit) == "25.000000000000000000000000000"
 
-    def test_failing_optional_subscriptions_count_as_absent(self):
+    def test_failing_optional_subscriptions_count_as_absent(self) -> None:
         failing = Item(item(), fail=("fixed_cost", "max_size"))
         result = quarlen.portfolio_optimize(1000, [failing])
         assert txt(result.allocations[0].expected_profit) == "25.000000000000000000000000000"
         assert failing.reads == ["id", "pool", "reference_price", "fixed_cost", "max_size"]
 
-    def test_constraints_are_used(self):
+    def test_constraints_are_used(self) -> None:
         result = quarlen.portfolio_optimize(1000, [item(fixed_cost="5", max_size="50")])
         alone = quarlen.cpmm_optimal_size(100, 100, 1, "0.25", "5", "50")
         position = result.allocations[0]
@@ -284,7 +288,7 @@ class TestArgumentFailures:
             txt(alone.optimal_delta), txt(alone.expected_profit))
 
 
-def in_child(scenario):
+def in_child(scenario: Callable[[], object]) -> Any:
     """Runs `scenario` in a forked process so that a crash fails one test
     instead of killing the run; returns what the scenario returned."""
     read_end, write_end = os.pipe()
@@ -306,39 +310,39 @@ def in_child(scenario):
     return pickle.loads(data)
 
 
-def _fresh_item(id, hook=None):
+def _fresh_item(id: str, hook: Callable[[], object] | None = None) -> Item:
     # The pool is created on each read, so only the optimizer holds it.
     class Fresh(Item):
-        def __getitem__(self, key):
+        def __getitem__(self, key: str) -> Any:
             value = super().__getitem__(key)
             return quarlen.PyCpmm(100, 100, 1) if key == "pool" else value
 
     return Fresh({"id": id, "pool": None, "reference_price": "0.25"}, "id", hook)
 
 
-def _churn():
+def _churn() -> list[object]:
     # Reuse freed memory so that a dangling reference shows as a crash.
     return [bytearray(48) for _ in range(2000)] + [object() for _ in range(2000)]
 
 
-def scenario_append():
-    opportunities = []
+def scenario_append() -> list[str]:
+    opportunities: list[Any] = []
     opportunities.append(_fresh_item("a", lambda: opportunities.append({})))
     opportunities.append(_fresh_item("b"))
     return [p.id for p in quarlen.portfolio_optimize(1000, opportunities).allocations]
 
 
-def scenario_remove_later():
-    opportunities = []
+def scenario_remove_later() -> list[str]:
+    opportunities: list[Any] = []
     opportunities.append(_fresh_item("a", lambda: opportunities.__delitem__(slice(1, None))))
     opportunities.append({})
     return [p.id for p in quarlen.portfolio_optimize(1000, opportunities).allocations]
 
 
-def scenario_clear_while_reading():
-    opportunities = []
+def scenario_clear_while_reading() -> list[str]:
+    opportunities: list[Any] = []
 
-    def clear():
+    def clear() -> None:
         opportunities.clear()
         _churn()
 
@@ -347,10 +351,10 @@ def scenario_clear_while_reading():
     return [p.id for p in quarlen.portfolio_optimize(1000, opportunities).allocations]
 
 
-def scenario_replace_next():
-    opportunities = []
+def scenario_replace_next() -> list[str]:
+    opportunities: list[Any] = []
 
-    def replace():
+    def replace() -> None:
         opportunities[1] = _fresh_item("c")
         _churn()
 
@@ -371,5 +375,5 @@ def scenario_replace_next():
         (scenario_replace_next, ["a", "c"]),
     ],
 )
-def test_list_changed_while_it_is_read(scenario, ids):
+def test_list_changed_while_it_is_read(scenario: Callable[[], object], ids: list[str]) -> None:
     assert in_child(scenario) == ("ok", ids)

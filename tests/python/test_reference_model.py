@@ -25,7 +25,7 @@ from support import D, Fault, Opp, cpmm_size, portfolio, sqrt
         ("1", "/", "0.25", "4"),
     ],
 )
-def test_arithmetic(a, op, b, want):
+def test_arithmetic(a: str, op: str, b: str, want: str) -> None:
     x, y = D.of(a), D.of(b)
     got = {"+": lambda: x + y, "*": lambda: x * y, "/": lambda: x / y}[op]()
     assert str(got) == want
@@ -36,23 +36,23 @@ def test_arithmetic(a, op, b, want):
     [("4", "2"), ("2", "1.4142135623730950488016887242"), ("0.25", "0.500000000000000000000"),
      ("100", "10.000000000000000000000000000")],
 )
-def test_sqrt(x, want):
+def test_sqrt(x: str, want: str) -> None:
     assert str(sqrt(D.of(x))) == want
 
 
-def test_overflow_is_a_fault():
+def test_overflow_is_a_fault() -> None:
     with pytest.raises(Fault, match="Addition overflowed"):
         D.of("79228162514264337593543950335") + D.of("1")
 
 
-def test_cpmm_cases():
+def test_cpmm_cases() -> None:
     one = D.of("1")
     assert cpmm_size(one, one, one, D.of("0.25"), max_size=D.of("0.5"))[2] == D.of(
         "0.2083333333333333333333333333"
     )
 
 
-def test_portfolio_binding_example():
+def test_portfolio_binding_example() -> None:
     a, b = Opp("a", "100", "100", "1", "0.25"), Opp("b", "50", "200", "1", "0.5")
     used, profit, lam, _ = portfolio("100", [a, b])
     assert (used, profit, lam) == ("100.00000000000000000000000000", "69.470711317896082557448397919", "0.282910156250")

@@ -2,11 +2,12 @@
 bracket-and-bisect sizing, checked digit for digit where the numbers allow."""
 
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
-from support import invalid_reserves, notes, txt
+from support import invalid_reserves, notes, txt, Number
 
 POOL = (["1000", "2000"], "100", "0.997")
 
@@ -21,11 +22,11 @@ class TestReferenceValues:
             ((["1000", "2000", "1500"], 50, "0.99"), 25, "24.794601148702156856076182", "24.794601148702156856076182619"),
         ],
     )
-    def test_quotes(self, pool, delta_in, prefix, exact):
+    def test_quotes(self, pool: tuple[Any, ...], delta_in: Number, prefix: str, exact: str) -> None:
         quote = txt(quarlen.PyStableSwap(*pool).quote(delta_in))
         assert quote.startswith(prefix) and quote == exact
 
-    def test_reference_sizing(self):
+    def test_reference_sizing(self) -> None:
         by_class = quarlen.PyStableSwap(*POOL).optimal_size("0.99")
         by_function = quarlen.stableswap_optimal_size(*POOL, "0.99")
         for r in (by_class, by_function):
@@ -36,7 +37,7 @@ class TestReferenceValues:
 
 
 class TestSizing:
-    def test_constraints_apply_after_the_full_search(self):
+    def test_constraints_apply_after_the_full_search(self) -> None:
         pool = quarlen.PyStableSwap(*POOL)
         capped = pool.optimal_size("0.99", max_size=500)
         assert (txt(capped.optimal_delta), capped.iterations) == ("500", 32)
@@ -59,12 +60,12 @@ class TestSizing:
             (POOL[0], "0", {}, invalid_reserves("reference_price must be > 0, got 0")),
         ],
     )
-    def test_errors(self, reserves, price, kw, expected):
+    def test_errors(self, reserves: list[Any], price: Number, kw: dict[str, Any], expected: str) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.stableswap_optimal_size(reserves, 100, "0.997", price, **kw)
         assert str(info.value) == expected
 
-    def test_coin_count_beyond_the_power_range_is_an_internal_fault(self):
+    def test_coin_count_beyond_the_power_range_is_an_internal_fault(self) -> None:
         pool = quarlen.PyStableSwap([1] * 22, 1, 1)  # 22^22 does not fit
         with pytest.raises(quarlen.InternalFault, match="Pow overflowed"):
             pool.quote(1)
@@ -83,30 +84,30 @@ class TestValidation:
             ([5, 5], 1, "1.0000001", "fee_retention must be in (0, 1], got 1.0000001"),
         ],
     )
-    def test_first_failed_check_is_reported(self, reserves, a, f, detail):
+    def test_first_failed_check_is_reported(self, reserves: list[Any], a: Number, f: Number, detail: str) -> None:
         for build in (lambda: quarlen.PyStableSwap(reserves, a, f),
                       lambda: quarlen.stableswap_optimal_size(reserves, a, f, "bad price")):
             with pytest.raises(ValueError) as info:
                 build()
             assert str(info.value) == invalid_reserves(detail)
 
-    def test_quote_input(self):
+    def test_quote_input(self) -> None:
         pool = quarlen.PyStableSwap([5, 5], 1, 1)
         with pytest.raises(ValueError, match=r"delta_in must be >= 0, got -1\b"):
             pool.quote(-1)
         # Zero input runs the solves: what is left is the Newton residue.
         assert quarlen.PyStableSwap(*POOL).quote(0) == 0
 
-    def test_argument_kinds(self):
+    def test_argument_kinds(self) -> None:
         with pytest.raises(TypeError, match="Can't extract `str` to `Vec`") as info:
             quarlen.stableswap_optimal_size("1000", 100, 1, 1)
         assert notes(info.value) == ["while processing 'reserves'"]
-        with pytest.raises(ValueError) as info:
+        with pytest.raises(ValueError) as value_error:
             quarlen.PyStableSwap([1, "abc", 2], 1, 1)
-        assert str(info.value) == 'invalid reserves[i] "abc": Invalid decimal: unknown character'
+        assert str(value_error.value) == 'invalid reserves[i] "abc": Invalid decimal: unknown character'
 
 
-def test_portfolio_sizes_a_stableswap_pool():
+def test_portfolio_sizes_a_stableswap_pool() -> None:
     pool = quarlen.PyStableSwap(*POOL)
     result = quarlen.portfolio_optimize(10**6, [{"id": "s", "pool": pool, "reference_price": "0.99"}])
     (position,) = result.allocations
