@@ -42,6 +42,30 @@ std::optional<Decimal> exact_sum(Decimal a, Decimal b, bool subtract) noexcept {
         return Decimal::from_parts(mb - ma, static_cast<std::uint32_t>(scale), b_negative);
     }
 
+    // Raising the smaller-scale magnitude often stays within 128 bits (a
+    // small integer brought to 28 digits after the point): then the exact
+    // sum is formed there, and one that fits 96 bits needs no reduction.
+    {
+        uint128 wa = a.magnitude();
+        uint128 wb = b.magnitude();
+        uint128& raised = a.scale() < b.scale() ? wa : wb;
+        const int raise = scale - static_cast<int>(std::min(a.scale(), b.scale()));
+        if (!__builtin_mul_overflow(raised, detail::pow10(raise), &raised)) {
+            uint128 result = 0;
+            bool negative = a_negative;
+            if (a_negative == b_negative) {
+                if (__builtin_add_overflow(wa, wb, &result)) result = ~uint128{0};  // reduced below
+            } else if (wa >= wb) {
+                result = wa - wb;
+            } else {
+                result = wb - wa;
+                negative = b_negative;
+            }
+            if (result <= Decimal::kMaxMagnitude)
+                return Decimal::from_parts(result, static_cast<std::uint32_t>(scale), negative);
+        }
+    }
+
     const Uint192 wa = detail::multiply(a.magnitude(), detail::pow10(scale - static_cast<int>(a.scale())));
     const Uint192 wb = detail::multiply(b.magnitude(), detail::pow10(scale - static_cast<int>(b.scale())));
     if (a_negative == b_negative) return detail::reduce(wa + wb, scale, a_negative);

@@ -1,6 +1,7 @@
 #include "decimal/reduction.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "decimal/powers_of_ten.hpp"
 
@@ -22,13 +23,13 @@ public:
         lower_nonzero_ = lower_nonzero_ || deciding_digit_ != 0;
         int below = count - 1;
         while (below >= 19) {
-            if (kept_.divide_by(pow10_u64(19)) != 0) lower_nonzero_ = true;
+            if (kept_.divide_by_pow10(19) != 0) lower_nonzero_ = true;
             below -= 19;
         }
         // The last (at most 19) digits in one division: the remainder's top
         // digit decides, the ones under it only count as non-zero or not.
         const std::uint64_t below_unit = pow10_u64(below);
-        const std::uint64_t removed_digits = kept_.divide_by(below_unit * 10);
+        const std::uint64_t removed_digits = kept_.divide_by_pow10(below + 1);
         deciding_digit_ = removed_digits / below_unit;
         if (removed_digits % below_unit != 0) lower_nonzero_ = true;
     }
@@ -57,6 +58,26 @@ int digits_needed_at_least(int bit_length) noexcept {
     return (bit_length - 97) * 30102 / 100000;
 }
 
+// 2^96 * 10^k for k = 0..28: a value below the k-th entry loses its excess
+// over 96 bits by removing k digits, so the exact count of digits to remove
+// is found by comparison rather than by dividing one more digit at a time.
+constexpr int kThresholds = 29;
+constexpr auto kTwoPow96TimesPow10 = [] {
+    std::array<Uint192, kThresholds> table{};
+    for (int k = 0; k < kThresholds; ++k) {
+        const uint128 power = pow10(k);  // below 2^94
+        table[static_cast<std::size_t>(k)].word[1] = static_cast<std::uint64_t>(power << 32);
+        table[static_cast<std::size_t>(k)].word[2] = static_cast<std::uint64_t>(power >> 32);
+    }
+    return table;
+}();
+
+int digits_needed(const Uint192& magnitude) noexcept {
+    int digits = digits_needed_at_least(magnitude.bit_length());
+    while (digits < kThresholds && !(magnitude < kTwoPow96TimesPow10[static_cast<std::size_t>(digits)])) ++digits;
+    return digits;
+}
+
 }  // namespace
 
 std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexcept {
@@ -65,7 +86,8 @@ std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexc
     }
 
     DigitRemover remover(magnitude);
-    remover.remove(std::max(scale - static_cast<int>(Decimal::kMaxScale), digits_needed_at_least(magnitude.bit_length())));
+    remover.remove(std::max(scale - static_cast<int>(Decimal::kMaxScale), digits_needed(magnitude)));
+    // Only a magnitude beyond the table's reach still needs this.
     while (!remover.kept().fits_in_96_bits()) remover.remove(1);
 
     uint128 result = remover.kept().low_128();

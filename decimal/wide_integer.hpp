@@ -130,6 +130,57 @@ private:
     std::uint64_t reciprocal_;
 };
 
+// A fixed 64-bit divisor shifted up until its high bit is set, with the
+// reciprocal of the shifted value, so that dividing a long number by it
+// word by word costs multiplications instead of one divq per word (the
+// same method as WideDivisor).
+class NormalizedDivisor {
+public:
+    explicit constexpr NormalizedDivisor(std::uint64_t divisor) noexcept
+        : shift_(std::countl_zero(divisor)),
+          normalized_(divisor << shift_),
+          reciprocal_(divide_128_by_64(~normalized_, ~std::uint64_t{0}, normalized_).quotient) {}
+
+    constexpr int shift() const noexcept { return shift_; }
+
+    // (high * 2^64 + low) / normalized and its remainder, for high < normalized.
+    constexpr Divided64 divide(std::uint64_t high, std::uint64_t low) const noexcept {
+        const uint128 product = uint128{reciprocal_} * high + ((uint128{high} << 64) | low);
+        std::uint64_t quotient = static_cast<std::uint64_t>(product >> 64) + 1;
+        std::uint64_t remainder = low - quotient * normalized_;
+        if (remainder > static_cast<std::uint64_t>(product)) {
+            --quotient;
+            remainder += normalized_;
+        }
+        if (remainder >= normalized_) {
+            ++quotient;
+            remainder -= normalized_;
+        }
+        return {quotient, remainder};
+    }
+
+private:
+    int shift_;
+    std::uint64_t normalized_;
+    std::uint64_t reciprocal_;
+};
+
+// 10^1 .. 10^19, normalized, for removing decimal digits.
+inline constexpr auto kPow10Divisors = [] {
+    struct Table {
+        NormalizedDivisor divisor[20] = {
+            NormalizedDivisor(1), NormalizedDivisor(10), NormalizedDivisor(100), NormalizedDivisor(1000),
+            NormalizedDivisor(10000), NormalizedDivisor(100000), NormalizedDivisor(1000000),
+            NormalizedDivisor(10000000), NormalizedDivisor(100000000), NormalizedDivisor(1000000000),
+            NormalizedDivisor(10000000000ULL), NormalizedDivisor(100000000000ULL),
+            NormalizedDivisor(1000000000000ULL), NormalizedDivisor(10000000000000ULL),
+            NormalizedDivisor(100000000000000ULL), NormalizedDivisor(1000000000000000ULL),
+            NormalizedDivisor(10000000000000000ULL), NormalizedDivisor(100000000000000000ULL),
+            NormalizedDivisor(1000000000000000000ULL), NormalizedDivisor(10000000000000000000ULL)};
+    };
+    return Table{};
+}();
+
 // value / divisor and value % divisor for any non-zero 128-bit divisor.
 struct Divided {
     uint128 quotient;
@@ -182,6 +233,24 @@ struct Uint192 {
             remainder = step.remainder;
         }
         return remainder;
+    }
+
+    // Divides in place by 10^digits (0..19) and returns the remainder.
+    constexpr std::uint64_t divide_by_pow10(int digits) noexcept {
+        const NormalizedDivisor& divisor = kPow10Divisors.divisor[digits];
+        const int shift = divisor.shift();
+        int top = 2;
+        while (top > 0 && word[top] == 0) --top;
+        // The number shifted left by `shift`, taken a word at a time from
+        // the top; the bits pushed out of the top word start the remainder.
+        std::uint64_t remainder = shift == 0 ? 0 : word[top] >> (64 - shift);
+        for (int i = top; i >= 0; --i) {
+            const std::uint64_t below = (i == 0 || shift == 0) ? 0 : word[i - 1] >> (64 - shift);
+            const Divided64 step = divisor.divide(remainder, (word[i] << shift) | below);
+            word[i] = step.quotient;
+            remainder = step.remainder;
+        }
+        return remainder >> shift;
     }
 
     friend constexpr std::strong_ordering operator<=>(const Uint192& a, const Uint192& b) noexcept {
