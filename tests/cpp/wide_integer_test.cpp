@@ -66,5 +66,40 @@ TEST(WideInteger, MatchesExactArithmeticAtTheCarryExtremes) {
     }
 }
 
+// The division helpers the arithmetic's fast paths use (one divq, and the
+// reciprocal methods for a fixed divisor) against exact division, at the
+// same extremes; a wrong correction step shows up as a quotient one off.
+TEST(WideInteger, DivisionHelpersMatchExactDivision) {
+    WordSource source;
+    const auto wide_value = [&source] { return (uint128{source.word()} << 64) | source.word(); };
+    for (int i = 0; i < 20000; ++i) {
+        const uint128 value = wide_value();
+        const mpz_class exact = reference::to_mpz(value);
+
+        uint128 divisor = wide_value();
+        if (divisor == 0) divisor = 1;
+        const detail::Divided any = detail::divide(value, divisor);
+        ASSERT_EQ(reference::to_mpz(any.quotient), exact / reference::to_mpz(divisor));
+        ASSERT_EQ(reference::to_mpz(any.remainder), exact % reference::to_mpz(divisor));
+
+        if ((divisor >> 64) != 0) {
+            const detail::DividedWide wide = detail::WideDivisor(divisor).divide(value);
+            ASSERT_EQ(mpz_class(wide.quotient), exact / reference::to_mpz(divisor));
+            ASSERT_EQ(reference::to_mpz(wide.remainder), exact % reference::to_mpz(divisor));
+        }
+
+        Uint192 x = source.wide();
+        const int digits = static_cast<int>(x.word[1] % 20);
+        const mpz_class before = to_mpz(x);
+        const mpz_class power = reference::pow10(digits);
+        const std::uint64_t remainder = x.divide_by_pow10(digits);
+        ASSERT_EQ(to_mpz(x), before / power);
+        ASSERT_EQ(mpz_class(remainder), mpz_class(before % power));
+    }
+    // The same helpers in constant evaluation, where no divq is emitted.
+    static_assert(detail::divide_128_by_64(3, 7, 10).quotient == ((uint128{3} << 64) | 7) / 10);
+    static_assert(detail::WideDivisor(uint128{1} << 70).divide(~uint128{0}).quotient == (~uint128{0}) >> 70);
+}
+
 }  // namespace
 }  // namespace quarlen
