@@ -169,14 +169,14 @@ Quotient divide(Decimal a, Decimal b) noexcept {
     const int natural_scale = static_cast<int>(a.scale()) - static_cast<int>(b.scale());
 
     if (divisor < kTwoPow32) {
-        // Short path: the 96-bit dividend is divided 32 bits at a time, and
-        // every remainder stays below 2^32.
+        // Short path: the dividend's top 64 bits, then the remainder with
+        // its last 32 bits; every remainder stays below 2^32, so two 64-bit
+        // divisions do it.
         const std::uint64_t d = static_cast<std::uint64_t>(divisor);
-        const std::uint64_t top = static_cast<std::uint64_t>(dividend >> 64);
-        const std::uint64_t middle = ((top % d) << 32) | static_cast<std::uint32_t>(dividend >> 32);
-        const std::uint64_t bottom = ((middle % d) << 32) | static_cast<std::uint32_t>(dividend);
-        const uint128 quotient = (uint128{top / d} << 64) | (uint128{middle / d} << 32) | (bottom / d);
-        return extend_quotient(quotient, bottom % d, ShortDivisor{d}, natural_scale);
+        const std::uint64_t upper = static_cast<std::uint64_t>(dividend >> 32);
+        const std::uint64_t lower = ((upper % d) << 32) | static_cast<std::uint32_t>(dividend);
+        const uint128 quotient = (uint128{upper / d} << 32) | (lower / d);
+        return extend_quotient(quotient, lower % d, ShortDivisor{d}, natural_scale);
     }
     if ((divisor >> 64) == 0) {
         const MiddleDivisor middle{static_cast<std::uint64_t>(divisor)};
