@@ -7,6 +7,8 @@ import os
 import pickle
 import sys
 import time
+from collections.abc import Callable
+from decimal import Decimal
 
 import pytest
 
@@ -16,18 +18,18 @@ MAX = "79228162514264337593543950335"
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
 
-def rss_bytes():
+def rss_bytes() -> int:
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * PAGE
 
 
 class RaisingText:
-    def __str__(self):
+    def __str__(self) -> str:
         raise RuntimeError("no text")
 
 
 class FailingItem:
-    def __getitem__(self, key):
+    def __getitem__(self, key: str) -> object:
         if key in ("fixed_cost", "max_size"):
             raise LookupError(key)
         return {"id": "m", "pool": POOL, "reference_price": "0.3"}[key]
@@ -36,7 +38,7 @@ class FailingItem:
 POOL = quarlen.PyCpmm(100, 100, 1)
 
 
-def _calls():
+def _calls() -> list[Callable[[], object]]:
     pool = POOL
     good_items = [
         {"id": "a", "pool": pool, "reference_price": "0.25"},
@@ -55,6 +57,11 @@ def _calls():
         lambda: repr(quarlen.PySizingConstraints()),
         lambda: pickle.loads(pickle.dumps(pool)),
         lambda: copy.deepcopy(pool),
+        # The record classes travel through their own reduce and _restore.
+        lambda: pickle.loads(pickle.dumps(pool.optimal_size("0.3"))),
+        lambda: copy.copy(quarlen.stableswap_optimal_size([1000, 2000], 100, "0.997", "0.99")),
+        lambda: pickle.loads(pickle.dumps(quarlen.portfolio_optimize(60, good_items))).allocations,
+        lambda: copy.deepcopy(quarlen.PySizingConstraints(1, 2)),
         lambda: repr(pool),
         lambda: [(p.id, p.allocated_size, p.expected_profit, repr(p))
                  for p in quarlen.portfolio_optimize(1000, good_items).allocations],
@@ -63,25 +70,28 @@ def _calls():
         lambda: quarlen.portfolio_optimize(1, []),
         # Failure paths: conversion, validation, sizing, binding, faults.
         lambda: quarlen.cpmm_optimal_size("abc", 1, 1, 1),
-        lambda: quarlen.cpmm_optimal_size(1, 1, 1, RaisingText()),
+        lambda: quarlen.cpmm_optimal_size(1, 1, 1, RaisingText()),  # type: ignore[arg-type]
         lambda: quarlen.cpmm_optimal_size(0, 1, 1, 1),
         lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1),
         lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", "0.25"),
         lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25", max_size="x"),
         lambda: quarlen.cpmm_optimal_size(MAX, MAX, 1, "0.5"),
-        lambda: quarlen.cpmm_optimal_size(1, 1, 1),
-        lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, x=1),
-        lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, bogus=1),
-        lambda: quarlen.PyCpmm(1, 1, 1, 1),
-        lambda: quarlen.PyCpmm(1, 1, 1, bogus=2),
+        lambda: quarlen.cpmm_optimal_size(1, 1, 1),  # type: ignore[call-arg]
+        lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, x=1),  # type: ignore[misc]
+        lambda: quarlen.cpmm_optimal_size(1, 1, 1, 1, bogus=1),  # type: ignore[call-arg]
+        lambda: quarlen.PyCpmm(1, 1, 1, 1),  # type: ignore[call-arg]
+        lambda: quarlen.PyCpmm(1, 1, 1, bogus=2),  # type: ignore[call-arg]
         lambda: quarlen.PyCpmm(1, "1e-29", 1),
         lambda: pool.quote(-1000),
-        lambda: pool.quote(RaisingText()),
+        lambda: pool.quote(RaisingText()),  # type: ignore[arg-type]
         lambda: quarlen.PyCpmm(MAX, 1, 1).quote(MAX),
         lambda: quarlen.SizingResult(),
         lambda: quarlen.PySizingConstraints("x"),
         lambda: setattr(pool, "x", 1),
-        lambda: quarlen.portfolio_optimize(10, ()),
+        lambda: quarlen._restore(quarlen.SizingResult, (Decimal(1), "?", "ProvenOptimal", {}, None)),
+        lambda: quarlen._restore(quarlen.SizingResult, (Decimal(1), Decimal(2), "Bogus", {}, None)),
+        lambda: quarlen._restore(quarlen.PortfolioResult, ((("a", "ProvenOptimal", 1, "x"),), 1, 1, 0)),
+        lambda: quarlen.portfolio_optimize(10, ()),  # type: ignore[arg-type]
         lambda: quarlen.portfolio_optimize(0, good_items),
         lambda: quarlen.portfolio_optimize("abc", good_items),
         lambda: quarlen.portfolio_optimize(10, [{"id": 1}]),
@@ -93,7 +103,7 @@ def _calls():
     ]
 
 
-def _run(calls, rounds):
+def _run(calls: list[Callable[[], object]], rounds: int) -> None:
     for _ in range(rounds):
         for call in calls:
             try:
@@ -103,7 +113,7 @@ def _run(calls, rounds):
 
 
 @pytest.mark.skipif(not hasattr(sys, "getallocatedblocks"), reason="needs CPython's allocator statistics")
-def test_entry_points_do_not_leak():
+def test_entry_points_do_not_leak() -> None:
     calls = _calls()
     _run(calls, 2500)  # warm caches, interned strings, free lists, arenas
     gc.collect()
@@ -126,10 +136,10 @@ def test_entry_points_do_not_leak():
     assert grown_rss < 1024 * 1024, f"RSS grew by {grown_rss} bytes after {rounds} rounds"
 
 
-def test_reference_cycles_through_results_are_collected():
+def test_reference_cycles_through_results_are_collected() -> None:
     # A caller may store a result inside its own detail dictionary; the
     # collector must be able to free such a cycle.
-    def churn(n):
+    def churn(n: int) -> None:
         for _ in range(n):
             result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
             result.guarantee_tier_detail["self"] = result
