@@ -48,8 +48,10 @@ def make_pool(family: int, scale: Decimal) -> Pool:
     if family == 5:
         return quarlen.PyVelodromeStable(d(1_800_000) * scale, d(2_200_000) * scale, d("0.9995"))
     if family == 6:
-        bins: list[dict[str, Decimal | int]] = [{"bin_id": i, "price": d(3100) - 10 * i, "reserve_x": d(0), "reserve_y": d(60_000) * scale}
-                for i in range(12)]
+        bins: list[dict[str, Decimal | int]] = [
+            {"bin_id": i, "price": d(3100) - 10 * i, "reserve_x": d(0), "reserve_y": d(60_000) * scale}
+            for i in range(12)
+        ]
         return quarlen.PyDlmmBook(bins, 0, d("0.998"))
     if family == 7:
         return quarlen.PyCurveCryptoSwap([d(1000) * scale, d(1030) * scale], d(10), d("0.000145"), d("0.9996"))

@@ -112,7 +112,8 @@ class SizingResult:
         ``{"convergence_conditions_met": bool}`` for NumericallyGuaranteed,
         ``{"unimodality_confirmed": bool}`` for EmpiricallyValidated,
         ``{"legs": [tier names]}`` for ComposedFrom. Every read returns the same
-        dict, so a change made to it is seen by later reads."""
+        plain dict, so a change made to it (any value, hence ``Any``) is seen
+        by later reads."""
 
     @property
     def iterations(self) -> int | None:
@@ -296,7 +297,9 @@ class PyDlmmBook(_Pool):
     inputs that drain every profitable bin: tier ``ProvenOptimal``, no
     iterations."""
 
-    def __new__(cls, bins: Sequence[Mapping[str, _Number]], active_bin_index: SupportsIndex, fee_retention: _Number) -> Self:
+    def __new__(
+        cls, bins: Sequence[Mapping[str, _Number]], active_bin_index: SupportsIndex, fee_retention: _Number
+    ) -> Self:
         """``bins`` is a non-empty sequence of mappings with the keys
         ``"bin_id"`` (a signed 32-bit integer, kept but not interpreted),
         ``"price"`` (of X in Y, > 0), ``"reserve_x"`` and ``"reserve_y"``
