@@ -1,5 +1,6 @@
 #include "python/convert.hpp"
 
+#include <algorithm>
 #include <climits>
 
 #include "python/errors.hpp"
@@ -128,7 +129,11 @@ std::optional<std::vector<PyRef>> to_items(PyObject* value) {
     std::vector<PyRef> items;
     const Py_ssize_t hint = PyObject_LengthHint(value, 0);
     if (hint < 0) return std::nullopt;
-    items.reserve(static_cast<std::size_t>(hint));
+    // The length is only a hint: a sequence may claim far more items than it
+    // yields (len() of 2**62), and reserving that would fail as an internal
+    // fault. Reserve a bounded amount; the vector grows past it as needed.
+    constexpr Py_ssize_t kMostReserved = 4096;
+    items.reserve(static_cast<std::size_t>(std::min(hint, kMostReserved)));
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) items.push_back(std::move(item));
     if (PyErr_Occurred()) return std::nullopt;
     return items;
