@@ -2,6 +2,7 @@
 paths, run many times over must not grow the process."""
 
 import copy
+import ctypes
 import gc
 import os
 import pickle
@@ -9,10 +10,13 @@ import sys
 import time
 from collections.abc import Callable
 from decimal import Decimal
+from typing import Any
 
 import pytest
 
 import quarlen
+import reliability
+from support import FAMILIES
 
 MAX = "79228162514264337593543950335"
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -151,3 +155,186 @@ def test_reference_cycles_through_results_are_collected() -> None:
     churn(5000)
     gc.collect()
     assert sys.getallocatedblocks() - blocks < 200
+
+
+# ---------------------------------------------------------------------------
+# Every entry point of all nine families: the constructor, quote and
+# optimal_size, the module function, reprs and pickling, on their successes
+# and on every kind of failure (binding TypeError, conversion ValueError, an
+# exception from str() itself, validation and sizing ValueError, KeyError and
+# OverflowError from bins and indices, and a genuine internal fault).
+
+SANITIZED = os.environ.get("QUARLEN_SANITIZED") == "1"
+
+# Per family: constructor arguments the validating constructor refuses, and a
+# call that overflows the exact arithmetic.
+_INVALID: dict[str, tuple[Any, ...]] = {
+    "PyCpmm": (0, 1, 1),
+    "PyStableSwap": (["0", "5"], 100, 1),
+    "PyPmm": (1, 1, 1, 0),
+    "PyConcentratedLiquidity": (1, 2, 1, "1.5", 1),
+    "PyBalancerWeightedPool": (["1", "2"], ["0.3", "0.3"], 1, 0, 1),
+    "PyVelodromeStable": (1, 1, 2),
+    "PyDlmmBook": ([], 0, 1),
+    "PyCurveCryptoSwap": ([1, 1], 1, 1, 1, 2),
+    "PyDodoPmm": (1, 1, 1, 1, 1, 2, 1, True),
+}
+_FAULTS: dict[str, Callable[[], object]] = {
+    "PyCpmm": lambda: quarlen.PyCpmm(MAX, MAX, 1).optimal_size("0.5"),
+    "PyStableSwap": lambda: quarlen.PyStableSwap([MAX, MAX], 100, 1).quote(1),
+    "PyPmm": lambda: quarlen.PyPmm(MAX, MAX, MAX, 1).quote(MAX),
+    "PyConcentratedLiquidity": lambda: quarlen.PyConcentratedLiquidity(MAX, 1, 2, "1.5", 1).optimal_size("0.1"),
+    "PyBalancerWeightedPool": lambda: quarlen.PyBalancerWeightedPool([MAX, MAX], ["0.5", "0.5"], 1).quote(MAX),
+    "PyVelodromeStable": lambda: quarlen.PyVelodromeStable(MAX, MAX, 1),
+    # The bin's price times the fee rounds to zero at 28 places.
+    "PyDlmmBook": lambda: quarlen.PyDlmmBook(
+        [{"bin_id": 1, "price": "0.0000000000000000000000000001", "reserve_x": 0, "reserve_y": 1}], 0, "0.5").quote(1),
+    "PyCurveCryptoSwap": lambda: quarlen.PyCurveCryptoSwap([MAX, MAX], 1, 1, 1).quote(1),
+    "PyDodoPmm": lambda: quarlen.PyDodoPmm(MAX, MAX, MAX, MAX, MAX, 1, 1).quote(1),
+}
+# The families whose sizing is a search of many quotes.
+_SEARCHES = {"PyStableSwap", "PyPmm", "PyVelodromeStable", "PyCurveCryptoSwap", "PyDodoPmm"}
+
+
+def _with(args: tuple[Any, ...], position: int, value: object) -> tuple[Any, ...]:
+    return args[:position] + (value,) + args[position + 1:]
+
+
+def _bind(function: Callable[..., object], *args: Any, **kwargs: Any) -> Callable[[], object]:
+    return lambda: function(*args, **kwargs)
+
+
+def _result_fields(pool: Any, price: object) -> object:
+    result = pool.optimal_size(price)
+    return (result.optimal_delta, result.expected_profit, result.guarantee_tier, result.guarantee_tier_detail,
+            result.iterations, repr(result))
+
+
+def _round_trip(value: object) -> object:
+    return pickle.loads(pickle.dumps(value))
+
+
+def _family_calls() -> tuple[list[Callable[[], object]], list[Callable[[], object]]]:
+    """(fast calls, search sizings): the second run fewer rounds."""
+    fast: list[Callable[[], object]] = []
+    slow: list[Callable[[], object]] = []
+    for family in FAMILIES:
+        cls: Any = getattr(quarlen, family.cls)
+        function: Any = getattr(quarlen, family.function)
+        pool: Any = family.pool()
+        args, price, delta = family.args, family.reference_price, family.delta_in
+        # The first argument is a number or a sequence of them in every family
+        # but DLMM, whose bins come first.
+        first_bad: object = [{"bin_id": 1, "price": "abc", "reserve_x": 0, "reserve_y": 1}] \
+            if family.cls == "PyDlmmBook" else (["abc", "1"] if isinstance(args[0], list) else "abc")
+        portfolio = [{"id": "p", "pool": pool, "reference_price": price},
+                     {"id": "q", "pool": POOL, "reference_price": "0.3"}]
+        sizings = [
+            _bind(pool.optimal_size, price),
+            _bind(pool.optimal_size, price, "0.001", delta),
+            family.optimal_size,
+            _bind(_result_fields, pool, price),
+            _bind(quarlen.portfolio_optimize, "0.5", portfolio),
+        ]
+        (slow if family.cls in _SEARCHES else fast).extend(sizings)
+        invalid = _INVALID[family.cls]
+        fast += [
+            # Successes that do not search.
+            _bind(cls, *args),
+            _bind(pool.quote, delta),
+            _bind(repr, pool),
+            _bind(_round_trip, pool),
+            _bind(copy.deepcopy, pool),
+            # Binding: surplus, missing, unknown and repeated arguments.
+            _bind(cls, *args, *args),
+            _bind(function, *args),
+            _bind(cls, *args, bogus=1),
+            _bind(pool.optimal_size, 1, reference_price=1),
+            # Conversion, str() raising, validation.
+            _bind(cls, *_with(args, 0, first_bad)),
+            _bind(function, *_with(args, 0, first_bad), price),
+            _bind(cls, *_with(args, len(args) - 1, RaisingText())),
+            _bind(cls, *invalid),
+            _bind(function, *invalid, price),
+            # Quote and sizing failures.
+            _bind(pool.quote, "abc"),
+            _bind(pool.quote, -1),
+            _bind(pool.quote, RaisingText()),
+            _bind(pool.optimal_size, "1000000"),
+            _bind(pool.optimal_size, 0),
+            _bind(pool.optimal_size, price, "abc"),
+            _bind(pool.optimal_size, price, max_size="1e-40"),
+            _bind(function, *args, "1000000", None, 0),
+            # A genuine overflow.
+            _FAULTS[family.cls],
+        ]
+    good_bin: dict[str, Any] = {"bin_id": 1, "price": "1.1", "reserve_x": 0, "reserve_y": 100}
+    dlmm: Any = quarlen.PyDlmmBook
+    fast += [
+        _bind(dlmm, [{"bin_id": 1, "price": 1}], 0, 1),  # KeyError
+        _bind(dlmm, [{**good_bin, "bin_id": 2**31}], 0, 1),  # OverflowError
+        _bind(dlmm, [{**good_bin, "bin_id": "1"}], 0, 1),  # TypeError
+        _bind(dlmm, [good_bin], -1, 1),  # OverflowError
+        _bind(quarlen.PyBalancerWeightedPool, [1, 1], ["0.5", "0.5"], 1, 2**64),  # OverflowError
+        _bind(quarlen.PyStableSwap, "abc", 1, 1),  # TypeError, with a note
+        _bind(quarlen.PyCurveCryptoSwap, [1, 2, 3], 1, 1, 1),
+        _bind(quarlen.PyDodoPmm, 1, 1, 1, 1, 1, 1, 1, 1),  # TypeError: a flag
+        _bind(quarlen.portfolio_optimize, 10, [{"id": "x", "pool": family.pool(), "reference_price": 1}
+                                               for family in FAMILIES]),
+    ]
+    return fast, slow
+
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
+
+
+def heap_bytes() -> int | None:
+    """Bytes the C heap has handed out and not got back (glibc), or None."""
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except (OSError, AttributeError):
+        return None
+    mallinfo2.restype = _MallInfo2
+    info = mallinfo2()
+    return int(info.uordblks + info.hblkhd)
+
+
+@pytest.mark.skipif(not hasattr(sys, "getallocatedblocks"), reason="needs CPython's allocator statistics")
+def test_every_entry_point_of_every_family_does_not_leak() -> None:
+    # The workload reaches what it claims to.
+    for name, fault in _FAULTS.items():
+        with pytest.raises(quarlen.InternalFault):
+            fault()
+        with pytest.raises(ValueError):
+            getattr(quarlen, name)(*_INVALID[name])
+    fast, slow = _family_calls()
+    fast_rounds, slow_rounds = (100, 20) if SANITIZED else (1500, 500)
+    _run(fast, 300)
+    _run(slow, 60)
+
+    # Two equal phases: free lists, caches and arenas settle in one or the
+    # other, while anything a call path loses grows both by at least one
+    # block (or 32 heap bytes) per round.
+    grown: list[tuple[int, int, int | None]] = []
+    for _ in range(2):
+        gc.collect()
+        blocks, rss, heap = sys.getallocatedblocks(), rss_bytes(), heap_bytes()
+        _run(fast, fast_rounds)
+        _run(slow, slow_rounds)
+        gc.collect()
+        after = heap_bytes()
+        grown.append((sys.getallocatedblocks() - blocks, rss_bytes() - rss,
+                      None if heap is None or after is None else after - heap))
+    blocks_grown = min(phase[0] for phase in grown)
+    reliability.note("leaks", f"{len(fast)} calls x {2 * fast_rounds} rounds and {len(slow)} search sizings x "
+                              f"{2 * slow_rounds} rounds over all nine families' entry points; growth per phase "
+                              f"(Python blocks, RSS bytes, C heap bytes): {grown}")
+    assert blocks_grown < slow_rounds // 2, f"Python blocks grew in both phases: {grown}"
+    if SANITIZED:
+        return  # the sanitizer's quarantine and shadow memory swamp the byte counts
+    assert min(phase[1] for phase in grown) < 1024 * 1024, f"RSS grew in both phases: {grown}"
+    heaps = [phase[2] for phase in grown if phase[2] is not None]
+    if heaps:
+        assert min(heaps) < 16 * slow_rounds, f"the C heap grew in both phases: {grown}"
