@@ -84,7 +84,9 @@ PyMethodDef restore_definition = {
     "_restore",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(restore_record)),
     METH_FASTCALL,
-    "_restore(cls, state, /)\n--\n\nRebuilds a pickled result object.",
+    // Like every docstring of the module, the text signature alone; the stubs
+    // carry the documentation.
+    "_restore(cls, state, /)\n--\n\n",
 };
 
 std::optional<std::string_view> tier_name_of(PyObject* text) {
