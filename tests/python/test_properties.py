@@ -505,7 +505,8 @@ def invalid_calls(draw: st.DrawFn, family: str) -> tuple[str, Callable[[], Any]]
     if entry == "optimal_size":
         return entry, lambda: cls(*case.args).optimal_size(*args[cut:])
     keyword = draw(st.sampled_from(["bogus", "reference_price", "x", "delta_in"]))
-    return entry, lambda: function(*args[: draw(st.integers(0, len(args)))], **{keyword: "1"})
+    given_positionally = draw(st.integers(0, len(args)))
+    return entry, lambda: function(*args[:given_positionally], **{keyword: "1"})
 
 
 @pytest.mark.parametrize("family", FAMILIES)
