@@ -6,7 +6,7 @@
 #include "python/errors.hpp"
 #include "python/pickling.hpp"
 #include "python/results.hpp"
-#include "python/type_spec.hpp"
+#include "python/heap_type.hpp"
 
 namespace quarlen::py {
 

@@ -11,7 +11,7 @@
 #include "python/module_state.hpp"
 #include "python/released_lock.hpp"
 #include "python/results.hpp"
-#include "python/type_spec.hpp"
+#include "python/heap_type.hpp"
 
 namespace quarlen::py {
 
