@@ -136,7 +136,9 @@ def test_entry_points_do_not_leak() -> None:
     gc.collect()
     grown_blocks = sys.getallocatedblocks() - blocks
     grown_rss = rss_bytes() - rss
-    assert grown_blocks < 200, f"{grown_blocks} Python blocks left over after {rounds} rounds"
+    # A leak on any call path leaves at least one block per round; the
+    # interpreter's own caches and free lists wander by a few hundred.
+    assert grown_blocks < max(500, rounds // 4), f"{grown_blocks} Python blocks left over after {rounds} rounds"
     assert grown_rss < 1024 * 1024, f"RSS grew by {grown_rss} bytes after {rounds} rounds"
 
 
