@@ -76,6 +76,28 @@ def notes(exc: BaseException) -> list[str]:
     return list(getattr(exc, "__notes__", []))
 
 
+def sized_both_ways(function_call: Callable[[], quarlen.SizingResult],
+                    method_call: Callable[[], quarlen.SizingResult], *, as_text: Callable[[object], str] = str,
+                    with_detail: bool = False) -> tuple[Any, ...]:
+    """Sizes through a module function and through the matching pool
+    object's optimal_size, checks that both give the same outcome, and
+    returns it: ("err", message) or ("ok", delta, profit, tier[, detail],
+    iterations), the numbers as `as_text` writes them."""
+    outcomes: list[tuple[Any, ...]] = []
+    for call in (function_call, method_call):
+        try:
+            r = call()
+        except ValueError as exc:
+            outcomes.append(("err", str(exc)))
+        else:
+            assert type(r) is quarlen.SizingResult
+            detail = (r.guarantee_tier_detail,) if with_detail else ()
+            outcomes.append(("ok", as_text(r.optimal_delta), as_text(r.expected_profit), r.guarantee_tier, *detail,
+                             r.iterations))
+    assert outcomes[0] == outcomes[1]
+    return outcomes[0]
+
+
 def require(name: str) -> Any:
     """The module attribute, or skip while that pool family is not built."""
     if not hasattr(quarlen, name):

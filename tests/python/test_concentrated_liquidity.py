@@ -8,14 +8,13 @@ them. With one range the walk starts and ends in that range, so every case
 here also pins the per-range arithmetic the multi-range walk repeats.
 """
 
-from collections.abc import Callable
 from decimal import Decimal
 from typing import Any
 
 import pytest
 
 import quarlen
-from support import invalid_reserves, notes, Number
+from support import invalid_reserves, notes, Number, sized_both_ways
 
 # L = 10 between square-root prices 1 and 4, current 2: X = 10/2 = 5, Y = 20,
 # price 4, and the X capacity down to the lower bound is 10/1 - 5 = 5.
@@ -24,20 +23,8 @@ POOL = (10, 1, 4, 2, 1)
 
 def size_both_ways(args: tuple[Number, Number, Number, Number, Number], price: Number, fixed_cost: Number | None = None,
                    max_size: Number | None = None) -> tuple[Any, ...]:
-    outcomes: list[tuple[Any, ...]] = []
-    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
-        lambda: quarlen.clmm_optimal_size(*args, price, fixed_cost, max_size),
-        lambda: quarlen.PyConcentratedLiquidity(*args).optimal_size(price, fixed_cost, max_size),
-    )
-    for call in calls:
-        try:
-            r = call()
-        except ValueError as exc:
-            outcomes.append(("err", str(exc)))
-        else:
-            outcomes.append(("ok", str(r.optimal_delta), str(r.expected_profit), r.guarantee_tier, r.iterations))
-    assert outcomes[0] == outcomes[1]
-    return outcomes[0]
+    return sized_both_ways(lambda: quarlen.clmm_optimal_size(*args, price, fixed_cost, max_size),
+                           lambda: quarlen.PyConcentratedLiquidity(*args).optimal_size(price, fixed_cost, max_size))
 
 
 class TestConstruction:

@@ -10,7 +10,7 @@ from typing import Any
 import pytest
 
 import quarlen
-from support import txt, D, cpmm_quote, cpmm_size, family_params, invalid_reserves, Family, Number, Pool
+from support import sized_both_ways, txt, D, cpmm_quote, cpmm_size, family_params, invalid_reserves, Family, Number, Pool
 
 MAX = "79228162514264337593543950335"
 
@@ -19,21 +19,8 @@ def size_both_ways(x: Number, y: Number, f: Number, price: Number, fixed_cost: N
                    max_size: Number | None = None) -> tuple[Any, ...]:
     """Sizes through the module function and through a pool object, checks
     they agree, and returns the function's answer (or error text)."""
-    outcomes: list[tuple[Any, ...]] = []
-    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
-        lambda: quarlen.cpmm_optimal_size(x, y, f, price, fixed_cost, max_size),
-        lambda: quarlen.PyCpmm(x, y, f).optimal_size(price, fixed_cost, max_size),
-    )
-    for call in calls:
-        try:
-            r = call()
-        except ValueError as exc:
-            outcomes.append(("err", str(exc)))
-        else:
-            assert type(r) is quarlen.SizingResult
-            outcomes.append(("ok", txt(r.optimal_delta), txt(r.expected_profit), r.guarantee_tier, r.iterations))
-    assert outcomes[0] == outcomes[1]
-    return outcomes[0]
+    return sized_both_ways(lambda: quarlen.cpmm_optimal_size(x, y, f, price, fixed_cost, max_size),
+                           lambda: quarlen.PyCpmm(x, y, f).optimal_size(price, fixed_cost, max_size), as_text=txt)
 
 
 class TestWorkedExamples:

@@ -1,14 +1,14 @@
 """The DLMM bin book: construction order and messages, the bin walk of the
 quote, the drain-the-profitable-bins sizing, and the binding of bin mappings."""
 
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from decimal import Decimal
 from typing import Any
 
 import pytest
 
 import quarlen
-from support import Number, invalid_reserves, notes
+from support import Number, invalid_reserves, notes, sized_both_ways
 
 # A bin mapping as the tests build it; some hold deliberately wrong values.
 Bin = dict[str, Any]
@@ -36,20 +36,8 @@ def book(bins: Sequence[Bin] = BOOK, active: int = 1, fee: Number = 1) -> quarle
 
 def size_both_ways(price: Number, fixed_cost: Number | None = None, max_size: Number | None = None,
                    bins: Sequence[Bin] = BOOK, active: int = 1, fee: Number = 1) -> tuple[Any, ...]:
-    outcomes: list[tuple[Any, ...]] = []
-    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
-        lambda: quarlen.dlmm_optimal_size(bins, active, fee, price, fixed_cost, max_size),
-        lambda: quarlen.PyDlmmBook(bins, active, fee).optimal_size(price, fixed_cost, max_size),
-    )
-    for call in calls:
-        try:
-            r = call()
-        except ValueError as exc:
-            outcomes.append(("err", str(exc)))
-        else:
-            outcomes.append(("ok", str(r.optimal_delta), str(r.expected_profit), r.guarantee_tier, r.iterations))
-    assert outcomes[0] == outcomes[1]
-    return outcomes[0]
+    return sized_both_ways(lambda: quarlen.dlmm_optimal_size(bins, active, fee, price, fixed_cost, max_size),
+                           lambda: quarlen.PyDlmmBook(bins, active, fee).optimal_size(price, fixed_cost, max_size))
 
 
 class TestConstruction:

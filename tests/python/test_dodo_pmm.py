@@ -3,14 +3,13 @@ both directions and every regime (short of target, crossing it, beyond it,
 off-curve pools), the cap at the output reserve, the 64-pass golden-section
 sizing, and the binding of the direction flag."""
 
-from collections.abc import Callable
 from decimal import Decimal
 from typing import Any
 
 import pytest
 
 import quarlen
-from support import Number, invalid_reserves, notes
+from support import Number, invalid_reserves, notes, sized_both_ways
 
 # base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention
 DodoArgs = tuple[Number, Number, Number, Number, Number, Number, Number]
@@ -26,22 +25,9 @@ def quote(args: DodoArgs, delta_in: Number, is_sell_base: bool = True) -> str:
 
 def size_both_ways(args: DodoArgs, price: Number, fixed_cost: Number | None = None, max_size: Number | None = None,
                    is_sell_base: bool = True) -> tuple[Any, ...]:
-    outcomes: list[tuple[Any, ...]] = []
-    calls: tuple[Callable[[], quarlen.SizingResult], ...] = (
+    return sized_both_ways(
         lambda: quarlen.dodo_optimal_size(*args, is_sell_base, price, fixed_cost, max_size),
-        lambda: quarlen.PyDodoPmm(*args, is_sell_base).optimal_size(price, fixed_cost, max_size),
-    )
-    for call in calls:
-        try:
-            r = call()
-        except ValueError as exc:
-            outcomes.append(("err", str(exc)))
-        else:
-            outcomes.append(
-                ("ok", str(r.optimal_delta), str(r.expected_profit), r.guarantee_tier, r.guarantee_tier_detail, r.iterations)
-            )
-    assert outcomes[0] == outcomes[1]
-    return outcomes[0]
+        lambda: quarlen.PyDodoPmm(*args, is_sell_base).optimal_size(price, fixed_cost, max_size), with_detail=True)
 
 
 def validated(delta: str, profit: str) -> tuple[Any, ...]:
