@@ -1,79 +1,39 @@
-"""The two-coin CryptoSwap pool: validation order, the finite-difference
-Newton quote (digit for digit against a slow model of it), the refusal of a
-non-positive invariant, and the fixed-length golden-section sizing."""
+"""The two-coin CryptoSwap pool: validation order, quotes on the invariant
+(pinned values, each checked against an independent 50-digit solve of the
+invariant when it was pinned), the shape of the curve, and the fixed-length
+golden-section sizing."""
 
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from decimal import Decimal
 from typing import Any, cast
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import quarlen
-from support import ONE, ZERO, D, Number, invalid_reserves, sqrt
+from support import ZERO, D, Number, invalid_reserves
 
 # A pool's constructor arguments: balances, amplification_a, gamma,
 # fee_retention, input_index.
 CryptoArgs = tuple[Sequence[Number], Number, Number, Number, int]
 
-TOL, STEP, FLOOR = D.of("0.000001"), D.of("0.0001"), D.of("0.000001")
 
-
-# The number's min and max: on a tie the first argument wins.
+# The number's min: on a tie the first argument wins.
 def dmin(a: D, b: D) -> D:
     return a if a <= b else b
-
-
-def dmax(a: D, b: D) -> D:
-    return b if a < b else a
-
-
-def model_quote(balances: Sequence[object], a: object, gamma: object, f: object, index: int, delta_in: object) -> str:
-    """The quote in the 96-bit model arithmetic (text), or the error text."""
-    x, a, gamma, f, d_in = [D.of(b) for b in balances], D.of(a), D.of(gamma), D.of(f), D.of(delta_in)
-
-    def residual(b0: D, b1: D, d: D) -> D:
-        s, p4 = b0 + b1, (D.of(4) * b0) * b1
-        k0 = dmin(p4 / (d * d), ONE)
-        r = gamma / ((gamma + ONE) - k0)
-        k = ((a * k0) * r) * r
-        return (((k * d) * gamma) + d) - ((((a * gamma) * k0) * s) + (((d * d) * d) / p4))
-
-    def newton(value: D, f_at: Callable[[D], D], clamp: Callable[[D], D] = lambda v: v) -> D:
-        for _ in range(100):
-            fv = f_at(value)
-            if abs(fv) < TOL:
-                return value
-            h = dmax(value * STEP, STEP)
-            slope = (f_at(value + h) - fv) / h
-            if slope.c == 0:
-                return value
-            new = clamp(value - fv / slope)
-            if abs(new - value) < TOL:
-                return new
-            value = new
-        return value
-
-    root = sqrt(x[0] * x[1])
-    assert root is not None
-    d = newton(D.of(2) * root, lambda v: residual(x[0], x[1], v))
-    if not d.is_pos():
-        return invalid_reserves(f"invariant D must be > 0, got {d}")
-    x_new = x[index] + d_in * f
-    cap = (d * d) / (D.of(4) * x_new)
-    at = (lambda y: residual(x_new, y, d)) if index == 0 else (lambda y: residual(y, x_new, d))
-    y = newton(dmin(cap, x[1 - index]), at, lambda v: dmax(dmin(v, cap), FLOOR))
-    return str(dmax(x[1 - index] - y, ZERO))
 
 
 PHI = D.of("0.6180339887498948482045868344")
 
 
-def model_size(pool: CryptoArgs, price: Number, max_size: Number | None = None) -> tuple[str, str]:
-    """(optimal_delta, expected_profit) of the 64-pass search, without fixed cost."""
-    p = D.of(price)
+def search_size(pool: CryptoArgs, price: Number, max_size: Number | None = None) -> tuple[str, str]:
+    """(optimal_delta, expected_profit) of the 64-pass search over the pool's
+    own quotes, without fixed cost."""
+    p, quote = D.of(price), quarlen.PyCurveCryptoSwap(*pool).quote
 
     def profit(size: D) -> D:
-        out = model_quote(*pool, str(size)) if size.is_pos() else "0"
+        out = str(quote(str(size))) if size.is_pos() else "0"
         return D.of(out) - p * size
 
     lo, hi = ZERO, D.of(pool[0][pool[4]]) * D.of(2)
@@ -95,28 +55,35 @@ def model_size(pool: CryptoArgs, price: Number, max_size: Number | None = None) 
 
 
 BALANCED = ([1000, 1000], 100, "0.01", "0.997")
-# Its invariant solve crosses zero and settles near -4920.33.
-LOPSIDED = ([1000, 3000], 50, "0.05", "0.99", 1)
-NEGATIVE_D = invalid_reserves("invariant D must be > 0, got -4920.3322660642059640546750708")
-
-
-def test_reference_quote() -> None:
-    got = quarlen.PyCurveCryptoSwap(*BALANCED).quote(10)
-    assert type(got) is Decimal and str(got) == "9.871580343970612988504609"
 
 
 @pytest.mark.parametrize(
-    "pool, delta_in",
+    "pool, delta_in, quoted",
     [
-        (BALANCED + (0,), "10"),
-        (([1000, 2500], 10, "0.02", "0.997", 1), 37),
-        (([1000, 2500], 10, "0.02", "0.997", 0), "0.001"),
-        ((["12.5", "3.75"], "2.5", "0.3", "0.95", 0), "40"),
-        ((["0.02", "7"], 400, "0.0001", 1, 1), "0.5"),
+        (BALANCED + (0,), "10", "9.969495664552229623617370046"),
+        (([1000, 2500], 10, "0.02", "0.997", 1), 37, "17.648073440927600070076851563"),
+        (([1000, 2500], 10, "0.02", "0.997", 0), "0.001", "0.0020479023541469576023369964"),
+        ((["12.5", "3.75"], "2.5", "0.3", "0.95", 0), "40", "3.3864672409450884206890696456"),
+        ((["0.02", "7"], 400, "0.0001", 1, 1), "0.5", "0.0013582529596018943513937489"),
+        # Lopsided enough that a Newton solve left unguarded crosses zero.
+        (([1000, 3000], 50, "0.05", "0.99", 1), 20, "11.984236939824050973348506951"),
+        # A rate near 0.5, not the 0.044 for 1e-10 that a root outside the
+        # curve once gave.
+        ((["1000", "500"], "10", "0.000145", "0.997", 0), "0.0000000001", "5.02139014070751959E-11"),
     ],
 )
-def test_quote_matches_model(pool: CryptoArgs, delta_in: Number) -> None:
-    assert str(quarlen.PyCurveCryptoSwap(*pool).quote(delta_in)) == model_quote(*pool, delta_in)
+def test_quotes(pool: CryptoArgs, delta_in: Number, quoted: str) -> None:
+    got = quarlen.PyCurveCryptoSwap(*pool).quote(delta_in)
+    assert type(got) is Decimal and str(got) == quoted
+
+
+def test_amplification_flattens_the_curve_near_balance() -> None:
+    # Between the constant product and the constant sum, nearer the sum the
+    # larger A is.
+    f, delta = Decimal("0.997"), Decimal(10)
+    product = 1000 * f * delta / (1000 + f * delta)
+    quotes = [quarlen.PyCurveCryptoSwap([1000, 1000], a, "0.01", f).quote(delta) for a in (1, 100, 5000)]
+    assert product < quotes[0] < quotes[1] < quotes[2] < f * delta
 
 
 def test_input_index_swaps_the_coins() -> None:
@@ -126,16 +93,33 @@ def test_input_index_swaps_the_coins() -> None:
     assert repr(a.optimal_size("0.3")) == repr(b.optimal_size("0.3"))
 
 
-def test_non_positive_invariant_is_refused() -> None:
-    assert model_quote(*LOPSIDED, 20) == NEGATIVE_D
-    pool = quarlen.PyCurveCryptoSwap(*LOPSIDED)
-    for call in (lambda: pool.quote(20), lambda: pool.optimal_size("0.1"),
-                 lambda: quarlen.cryptoswap_optimal_size(*LOPSIDED, "0.1")):
-        with pytest.raises(ValueError) as info:
-            call()
-        assert str(info.value) == NEGATIVE_D
-    # A zero input never needs the invariant.
-    assert str(pool.quote("0.00")) == "0"
+@st.composite
+def realistic_pools(draw: st.DrawFn) -> CryptoArgs:
+    x0 = Decimal(draw(st.integers(10**9, 10**15))).scaleb(-6)
+    x1 = (x0 * Decimal(draw(st.integers(3334, 30000))) / 10000).quantize(Decimal("1e-6"))
+    a = draw(st.sampled_from(["1", "10", "400", "5000"]))
+    gamma = draw(st.sampled_from(["0.000001", "0.000145", "0.01", "0.1"]))
+    f = draw(st.sampled_from(["0.9999", "0.997", "0.99"]))
+    return [str(x0), str(x1)], a, gamma, f, draw(st.integers(0, 1))
+
+
+@settings(max_examples=60, derandomize=True, deadline=None, database=None)
+@given(realistic_pools())
+def test_curve_shape_and_no_phantom_profit(pool: CryptoArgs) -> None:
+    p = quarlen.PyCurveCryptoSwap(*pool)
+    balance_in, balance_out = Decimal(str(pool[0][pool[4]])), Decimal(str(pool[0][1 - pool[4]]))
+    # Outputs grow with the input at a falling average rate, and never take
+    # more than the pool holds.
+    sizes = [balance_in * Decimal(share) for share in ("0.000000001", "0.001", "0.1", "1", "2", "1000000")]
+    quotes = [p.quote(size) for size in sizes]
+    assert all(0 < q <= balance_out for q in quotes)
+    assert quotes == sorted(quotes)
+    rates = [q / size for q, size in zip(quotes, sizes)]
+    assert rates == sorted(rates, reverse=True)
+    # A price a hair above the rate of the smallest trade is above the
+    # marginal rate at zero: no size can profit there.
+    with pytest.raises(ValueError, match="^(NoArbitrageOpportunity|NoProfitableSize)$"):
+        p.optimal_size(rates[0] * Decimal("1.000001"))
 
 
 class TestSizing:
@@ -152,7 +136,7 @@ class TestSizing:
         results = [quarlen.PyCurveCryptoSwap(*pool).optimal_size(price, max_size=max_size),
                    quarlen.cryptoswap_optimal_size(*pool, price, max_size=max_size)]
         for r in results:
-            assert (str(r.optimal_delta), str(r.expected_profit)) == model_size(pool, price, max_size)
+            assert (str(r.optimal_delta), str(r.expected_profit)) == search_size(pool, price, max_size)
             assert (r.guarantee_tier, r.guarantee_tier_detail, r.iterations) == (
                 "NumericallyGuaranteed", {"convergence_conditions_met": True}, 64)
 
