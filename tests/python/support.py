@@ -405,7 +405,8 @@ def _profit_at(o: Opp, lam: D, size: D) -> D | None:
         out = cpmm_quote(D.of(o.x), D.of(o.y), D.of(o.f), size)
         if out[0] == "err":
             return None
-        return (out[1] - (D.of(o.price) + lam) * size) - (D.of(o.fixed_cost) if o.fixed_cost is not None else ZERO)
+        quote: D = out[1]
+        return (quote - (D.of(o.price) + lam) * size) - (D.of(o.fixed_cost) if o.fixed_cost is not None else ZERO)
     except Fault:
         return None
 
