@@ -28,8 +28,9 @@ AllocatedPosition unfunded(const std::string& id) {
 // largest number, a pool whose quote overflows at the size it wants) concerns
 // that opportunity alone, so it leaves that one unfunded instead of aborting
 // the whole allocation. Faults in the allocation's own arithmetic (the
-// running total, the tolerance, the midpoint, the final fit) are not caught
-// here and still abort the call. This is the one place the core catches one.
+// running total, the tolerance, the midpoint, the scaling of the final fit)
+// are not caught and still abort the call. This is the one place the core
+// catches a fault.
 template <class Step>
 auto unless_it_faults(const Step& step) -> decltype(step()) {
     try {
@@ -124,8 +125,9 @@ void fit_to_budget(Allocation& kept, const std::vector<Opportunity>& opportuniti
 // Each scaled size is rounded on its own, so their sum can still pass the
 // budget by a unit of its last place. The excess comes off the last funded
 // position (its profit is kept: the change lies below the digits that profit
-// shows). Should rounding of the new sum leave an excess again, or the
-// position be too small to absorb it, the one before it is taken next.
+// shows). Should rounding of the new sum leave an excess again, the funded
+// position before it gives up the rest; a position too small to absorb the
+// excess is dropped (unfunded) instead of going negative.
 void trim_to_budget(Allocation& kept, Decimal budget) {
     for (auto position = kept.positions.rbegin(); position != kept.positions.rend() && kept.total > budget;
          ++position) {
