@@ -18,11 +18,17 @@ namespace {
 constexpr Parameter kParameters[] = {{"total_capital_budget"}, {"opportunities"}};
 constexpr Signature kSignature{nullptr, "portfolio_optimize", kParameters, {}, 2};
 
-// An optional key: a subscription that fails for any reason counts as absent,
-// and its exception is discarded; so does None.
-PyRef optional_item_of(PyObject* mapping, const char* key) {
+// An optional key. Its value, or an empty reference when the key counts as
+// absent: None, or a subscription that raised an ordinary exception (an
+// Exception of any kind, KeyError and LookupError included), which is
+// discarded. Anything else (KeyboardInterrupt, SystemExit, the module's
+// InternalFault) is no lookup failure: it stays set and the result is nullopt.
+std::optional<PyRef> optional_item_of(PyObject* mapping, const char* key) {
     PyRef value = item_of(mapping, key);
-    if (!value) PyErr_Clear();
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return std::nullopt;
+        PyErr_Clear();
+    }
     if (value.get() == Py_None) return PyRef();
     return value;
 }
@@ -58,15 +64,17 @@ std::optional<Opportunity> to_opportunity(const ModuleState& state, PyObject* ma
 
     // Each optional key is read and converted before the next is read.
     SizingConstraints constraints;
-    PyRef fixed_cost = optional_item_of(mapping, "fixed_cost");
-    if (fixed_cost) {
-        const std::optional<Decimal> value = to_decimal(fixed_cost.get(), "fixed_cost");
+    const std::optional<PyRef> fixed_cost = optional_item_of(mapping, "fixed_cost");
+    if (!fixed_cost) return std::nullopt;
+    if (*fixed_cost) {
+        const std::optional<Decimal> value = to_decimal(fixed_cost->get(), "fixed_cost");
         if (!value) return std::nullopt;
         constraints.fixed_cost = *value;
     }
-    PyRef max_size = optional_item_of(mapping, "max_size");
-    if (max_size) {
-        constraints.max_size = to_decimal(max_size.get(), "max_size");
+    const std::optional<PyRef> max_size = optional_item_of(mapping, "max_size");
+    if (!max_size) return std::nullopt;
+    if (*max_size) {
+        constraints.max_size = to_decimal(max_size->get(), "max_size");
         if (!constraints.max_size) return std::nullopt;
     }
 

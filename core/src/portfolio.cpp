@@ -1,12 +1,17 @@
 #include "core/src/portfolio.hpp"
 
+#include <optional>
+
 namespace quarlen {
 
 namespace {
 
 constexpr Decimal kTolerance = Decimal::from_parts(1, 4, false);          // 0.0001
 constexpr Decimal kFirstUpperBracket = Decimal::from_parts(10, 2, false);  // 0.10
-constexpr int kBracketTries = 16;
+// Doubling from 0.10 for up to 96 tries reaches 0.10 x 2^95, about 4e27, so
+// even a pool priced near the top of the number's range is priced out of the
+// budget before the bisection starts.
+constexpr int kBracketTries = 96;
 constexpr int kBisectionPasses = 48;
 
 struct Allocation {
@@ -14,30 +19,127 @@ struct Allocation {
     std::vector<AllocatedPosition> positions;
 };
 
-// Sizes every opportunity with its reference price raised by the shadow price.
-// Any sizing error, or a size that is not positive, leaves it unfunded.
+AllocatedPosition unfunded(const std::string& id) {
+    return AllocatedPosition{id, GuaranteeTier(ProvenOptimal{}).name(), ZERO, ZERO};
+}
+
+// Runs one opportunity's own arithmetic: its answer, or nothing when that
+// arithmetic faults. Such a fault (its reference price raised past the
+// largest number, a pool whose quote overflows at the size it wants) concerns
+// that opportunity alone, so it leaves that one unfunded instead of aborting
+// the whole allocation. Faults in the allocation's own arithmetic (the
+// running total, the tolerance, the midpoint, the scaling of the final fit)
+// are not caught and still abort the call. This is the one place the core
+// catches a fault.
+template <class Step>
+auto unless_it_faults(const Step& step) -> decltype(step()) {
+    try {
+        return step();
+    } catch (const DecimalFault&) {
+        return std::nullopt;
+    }
+}
+
+// One opportunity sized with its reference price raised by the shadow price:
+// its position, or nothing when a sizing error, a size that is not positive
+// or a fault leaves it unfunded. It reads only its arguments, so the
+// opportunities can be sized independently of one another.
+std::optional<AllocatedPosition> size_one(const Opportunity& opportunity, Decimal shadow_price) {
+    return unless_it_faults([&]() -> std::optional<AllocatedPosition> {
+        const Decimal price = opportunity.reference_price + shadow_price;
+        const Sized<SizingResult> sized = opportunity.pool->optimal_size(price, opportunity.constraints);
+        if (!sized || !sized->optimal_delta.is_positive()) return std::nullopt;
+        return AllocatedPosition{opportunity.id, sized->guarantee_tier.name(), sized->optimal_delta,
+                                 sized->expected_profit};
+    });
+}
+
+// The profit of trading `size` in one opportunity at the price it was sized
+// at, counted as every curve counts it: (quote - price x size) - fixed_cost.
+// Nothing when the quote fails or faults.
+std::optional<Decimal> profit_at(const Opportunity& opportunity, Decimal shadow_price, Decimal size) {
+    return unless_it_faults([&]() -> std::optional<Decimal> {
+        const Sized<Decimal> out = opportunity.pool->quote(size);
+        if (!out) return std::nullopt;
+        const Decimal price = opportunity.reference_price + shadow_price;
+        return (*out - price * size) - opportunity.constraints.fixed_cost;
+    });
+}
+
+// Sizes every opportunity at one shadow price; the total is the sum of the
+// funded sizes in list order.
 Allocation allocate_at(const std::vector<Opportunity>& opportunities, Decimal shadow_price) {
     Allocation allocation{ZERO, {}};
     allocation.positions.reserve(opportunities.size());
     for (const Opportunity& opportunity : opportunities) {
-        const Decimal price = opportunity.reference_price + shadow_price;
-        const Sized<SizingResult> sized = opportunity.pool->optimal_size(price, opportunity.constraints);
-        if (sized && sized->optimal_delta.is_positive()) {
-            allocation.total = allocation.total + sized->optimal_delta;
-            allocation.positions.push_back(AllocatedPosition{
-                opportunity.id, sized->guarantee_tier.name(), sized->optimal_delta, sized->expected_profit});
+        std::optional<AllocatedPosition> position = size_one(opportunity, shadow_price);
+        if (position) {
+            allocation.total = allocation.total + position->allocated_size;
+            allocation.positions.push_back(std::move(*position));
         } else {
-            allocation.positions.push_back(
-                AllocatedPosition{opportunity.id, GuaranteeTier(ProvenOptimal{}).name(), ZERO, ZERO});
+            allocation.positions.push_back(unfunded(opportunity.id));
         }
     }
     return allocation;
+}
+
+Decimal sum_of_sizes(const std::vector<AllocatedPosition>& positions) {
+    Decimal total = ZERO;
+    for (const AllocatedPosition& position : positions) total = total + position.allocated_size;
+    return total;
 }
 
 Decimal sum_of_profits(const std::vector<AllocatedPosition>& positions) {
     Decimal total = ZERO;
     for (const AllocatedPosition& position : positions) total = total + position.expected_profit;
     return total;
+}
+
+// Scales an overspend back onto the budget. When the search met its
+// tolerance the factor is within 0.0001 of one and every position keeps the
+// profit sized for it. When it did not (demand that jumps, as a fixed cost
+// makes it, leaves the search straddling the jump), the factor can be far
+// below one and the profit of the unscaled size says nothing about the
+// scaled one: each position is priced again at its scaled size, and one that
+// no longer earns anything is not funded.
+void fit_to_budget(Allocation& kept, const std::vector<Opportunity>& opportunities, Decimal shadow_price,
+                   Decimal budget, bool converged) {
+    const Decimal factor = budget / kept.total;
+    for (std::size_t n = 0; n < kept.positions.size(); ++n) {
+        AllocatedPosition& position = kept.positions[n];
+        const bool funded = position.allocated_size.is_positive();
+        position.allocated_size = position.allocated_size * factor;
+        if (converged || !funded) continue;
+        const std::optional<Decimal> profit =
+            position.allocated_size.is_positive() ? profit_at(opportunities[n], shadow_price, position.allocated_size)
+                                                  : std::nullopt;
+        if (profit && profit->is_positive()) {
+            position.expected_profit = *profit;
+        } else {
+            position = unfunded(position.id);
+        }
+    }
+    kept.total = sum_of_sizes(kept.positions);
+}
+
+// Each scaled size is rounded on its own, so their sum can still pass the
+// budget by a unit of its last place. The excess comes off the last funded
+// position (its profit is kept: the change lies below the digits that profit
+// shows). Should rounding of the new sum leave an excess again, the funded
+// position before it gives up the rest; a position too small to absorb the
+// excess is dropped (unfunded) instead of going negative.
+void trim_to_budget(Allocation& kept, Decimal budget) {
+    for (auto position = kept.positions.rbegin(); position != kept.positions.rend() && kept.total > budget;
+         ++position) {
+        if (!position->allocated_size.is_positive()) continue;
+        const Decimal excess = kept.total - budget;
+        if (excess < position->allocated_size) {
+            position->allocated_size = position->allocated_size - excess;
+        } else {
+            *position = unfunded(position->id);
+        }
+        kept.total = sum_of_sizes(kept.positions);
+    }
 }
 
 }  // namespace
@@ -61,8 +163,8 @@ PortfolioResult portfolio_optimize(const PortfolioConfig& config, const std::vec
         return PortfolioResult{std::move(unpriced.positions), unpriced.total, profit, ZERO};
     }
 
-    // Upper bracket by doubling from 0.10; after 16 overspending tries the
-    // doubled value (6553.60) is used untried.
+    // Upper bracket by doubling from 0.10; if every try overspends, the last
+    // doubled value is used untried.
     Decimal hi = kFirstUpperBracket;
     for (int attempt = 0; attempt < kBracketTries; ++attempt) {
         if (allocate_at(opportunities, hi).total <= budget) break;
@@ -76,11 +178,13 @@ PortfolioResult portfolio_optimize(const PortfolioConfig& config, const std::vec
     const Decimal absolute_tolerance = budget * config.tolerance;
     Decimal shadow_price = ZERO;
     Allocation kept{ZERO, {}};
+    bool converged = false;
     for (int pass = 0; pass < kBisectionPasses; ++pass) {
         const Decimal mid = (lo + hi) / TWO;
         kept = allocate_at(opportunities, mid);
         shadow_price = mid;
-        if ((kept.total - budget).abs() <= absolute_tolerance) break;
+        converged = (kept.total - budget).abs() <= absolute_tolerance;
+        if (converged) break;
         if (kept.total <= budget) {
             hi = mid;
         } else {
@@ -88,16 +192,9 @@ PortfolioResult portfolio_optimize(const PortfolioConfig& config, const std::vec
         }
     }
 
-    // Final fit: scale an overspend back onto the budget. Each position keeps
-    // the profit computed at its unscaled size.
     if (kept.total > budget && kept.total.is_positive()) {
-        const Decimal factor = budget / kept.total;
-        Decimal scaled_total = ZERO;
-        for (AllocatedPosition& position : kept.positions) {
-            position.allocated_size = position.allocated_size * factor;
-            scaled_total = scaled_total + position.allocated_size;
-        }
-        kept.total = scaled_total;
+        fit_to_budget(kept, opportunities, shadow_price, budget, converged);
+        trim_to_budget(kept, budget);
     }
 
     const Decimal profit = sum_of_profits(kept.positions);

@@ -40,8 +40,9 @@ struct PortfolioResult {
     Decimal shadow_price;
 };
 
-// Never fails: an opportunity whose sizing fails is left unfunded. Only a
-// plain-operator fault (DecimalFault) can abort it.
+// Never fails: an opportunity whose sizing fails, or faults, is left
+// unfunded. Only a plain-operator fault (DecimalFault) in the allocation's own
+// arithmetic can abort it.
 PortfolioResult portfolio_optimize(const PortfolioConfig& config, const std::vector<Opportunity>& opportunities);
 
 }  // namespace quarlen

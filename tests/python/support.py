@@ -209,7 +209,8 @@ class D:
     __hash__ = None  # type: ignore[assignment]
 
     def key(self) -> Decimal:
-        return Decimal(self.c).scaleb(-self.s)
+        # Decimal(text) is exact; scaleb() would round to the context's 28 digits.
+        return Decimal(str(self))
 
     def __lt__(self, o: D) -> bool:
         return self.key() < o.key()
@@ -388,14 +389,32 @@ class Opp:
         return item
 
 
-def _allocate_at(opps: list[Opp], lam: D) -> tuple[D, list[list[Any]]]:
-    total, positions = ZERO, list[list[Any]]()
-    for o in opps:
-        out = cpmm_size(
+def _size_one(o: Opp, lam: D) -> Outcome:
+    try:
+        return cpmm_size(
             D.of(o.x), D.of(o.y), D.of(o.f), D.of(o.price) + lam,
             D.of(o.fixed_cost) if o.fixed_cost is not None else ZERO,
             D.of(o.max_size) if o.max_size is not None else None,
         )
+    except Fault as fault:
+        return ("err", str(fault))
+
+
+def _profit_at(o: Opp, lam: D, size: D) -> D | None:
+    try:
+        out = cpmm_quote(D.of(o.x), D.of(o.y), D.of(o.f), size)
+        if out[0] == "err":
+            return None
+        quote: D = out[1]
+        return (quote - (D.of(o.price) + lam) * size) - (D.of(o.fixed_cost) if o.fixed_cost is not None else ZERO)
+    except Fault:
+        return None
+
+
+def _allocate_at(opps: list[Opp], lam: D) -> tuple[D, list[list[Any]]]:
+    total, positions = ZERO, list[list[Any]]()
+    for o in opps:
+        out = _size_one(o, lam)
         if out[0] == "ok" and out[1].is_pos():
             total = total + out[1]
             positions.append([o.id, "ProvenOptimal", out[1], out[2]])
@@ -404,10 +423,10 @@ def _allocate_at(opps: list[Opp], lam: D) -> tuple[D, list[list[Any]]]:
     return total, positions
 
 
-def _profit_sum(positions: list[list[Any]]) -> D:
+def _sum(positions: list[list[Any]], field: int) -> D:
     total = ZERO
     for p in positions:
-        total = total + p[3]
+        total = total + p[field]
     return total
 
 
@@ -419,7 +438,7 @@ def portfolio(budget: str, opps: list[Opp]) -> PortfolioTexts:
     b = D.of(budget)
 
     def done(total: D, positions: list[list[Any]], lam: D) -> PortfolioTexts:
-        return (str(total), str(_profit_sum(positions)), str(lam),
+        return (str(total), str(_sum(positions, 3)), str(lam),
                 [tuple(map(str, p)) for p in positions])
 
     if not opps:
@@ -428,7 +447,7 @@ def portfolio(budget: str, opps: list[Opp]) -> PortfolioTexts:
     if total <= b:
         return done(total, positions, ZERO)
     hi = D(10, 2)
-    for _ in range(16):
+    for _ in range(96):
         t, _ = _allocate_at(opps, hi)
         if t <= b:
             break
@@ -438,16 +457,38 @@ def portfolio(budget: str, opps: list[Opp]) -> PortfolioTexts:
         mid = (lo + hi) / TWO
         total, positions = _allocate_at(opps, mid)
         lam = mid
-        if abs(total - b) <= tol_abs:
+        converged = abs(total - b) <= tol_abs
+        if converged:
             break
         if total <= b:
             hi = mid
         else:
             lo = mid
     if b < total and total.is_pos():
+        # Scale onto the budget; without convergence, price each scaled
+        # position again and drop those that no longer earn anything.
         factor = b / total
-        total = ZERO
-        for p in positions:
+        for o, p in zip(opps, positions):
+            funded = p[2].is_pos()
             p[2] = p[2] * factor
-            total = total + p[2]
+            if converged or not funded:
+                continue
+            profit = _profit_at(o, lam, p[2]) if p[2].is_pos() else None
+            if profit is not None and profit.is_pos():
+                p[3] = profit
+            else:
+                p[1:] = ["ProvenOptimal", ZERO, ZERO]
+        total = _sum(positions, 2)
+        # Take a rounding excess off the last funded position.
+        for p in reversed(positions):
+            if not b < total:
+                break
+            if not p[2].is_pos():
+                continue
+            excess = total - b
+            if excess < p[2]:
+                p[2] = p[2] - excess
+            else:
+                p[1:] = ["ProvenOptimal", ZERO, ZERO]
+            total = _sum(positions, 2)
     return done(total, positions, lam)

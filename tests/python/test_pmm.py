@@ -72,6 +72,14 @@ class TestSizing:
         assert abs(r.optimal_delta - Decimal(size)) < Decimal("0.00001")
         assert abs(r.expected_profit - Decimal(profit)) < Decimal("0.00001")
 
+    def test_bound_reaches_the_cap_when_the_next_doubling_would_pass_it(self) -> None:
+        # B = 1 and a cap of 0.999 / 0.5258 = 1.9, so doubling 1 passes the
+        # cap; the optimum (1 / sqrt(0.3) - 1) / 0.5258 = 1.57045 lies between
+        # them. A bound left at B sizes 1 and earns 0.35539 instead of 0.38904.
+        r = quarlen.PyPmm(1, 1, 1, "0.5258").optimal_size("0.3")
+        assert abs(r.optimal_delta - Decimal("1.5704485704651078576")) < Decimal("0.000001")
+        assert abs(r.expected_profit - Decimal("0.3890355363059485985")) < Decimal("1e-12")
+
     def test_bound_below_the_tolerance_runs_one_step(self) -> None:
         r = quarlen.pmm_optimal_size(1, 1, 1, 10**7, "0.5")
         assert r.iterations == 1 and r.optimal_delta < Decimal("0.0000001")

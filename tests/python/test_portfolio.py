@@ -102,7 +102,7 @@ class TestWorkedExamples:
 
 # Further portfolios checked digit for digit against the model: fees, fixed
 # costs, caps, duplicate ids, a negative reference price that only becomes
-# sizeable once capital carries a price, a bracket that runs out of tries,
+# sizeable once capital carries a price, a bracket that needs 34 doublings,
 # tiny budgets and opportunities that all fail.
 PORTFOLIOS = {
     "fees-loose": ("100000", [Opp("p", "1000", "2000", "0.997", "0.5"), Opp("q", "500", "400", "0.99", "0.2", "1"),
@@ -113,7 +113,7 @@ PORTFOLIOS = {
     "duplicates": ("50", [A, A, B]),
     "negative-price": ("10", [A, Opp("z", "100", "100", "1", "-0.01")]),
     "zero-price-loose": ("1000", [A, Opp("z", "100", "100", "1", "0")]),
-    "bracket-exhausted": ("0.001", [Opp("w", "1", "1000000000", "1", "1")]),
+    "bracket-far": ("0.001", [Opp("w", "1", "1000000000", "1", "1")]),
     "all-fail": ("100", [Opp("c", "100", "100", "1", "2"), Opp("d", "1", "1", "1", "1", "5")]),
     "fixed-cost-drop": ("30", [A, Opp("e", "100", "100", "1", "0.25", fixed_cost="20")]),
 }
@@ -124,6 +124,46 @@ def test_matches_model(name: str) -> None:
     budget, opps = PORTFOLIOS[name]
     result = quarlen.portfolio_optimize(budget, [o.as_item() for o in opps])
     assert texts(result) == model_portfolio(budget, opps)
+
+
+class TestSearchFailures:
+    """Where the shadow-price search alone would fund a loss, stop short of a
+    pool's price, overspend, or let one pool abort the call."""
+
+    def test_demand_that_jumps_funds_no_losing_trade(self) -> None:
+        # The fixed cost makes demand jump from a full size to nothing, so the
+        # bisection cannot meet its tolerance; at 0.5 the trade loses money.
+        pool = quarlen.PyCpmm("1000", "3030000", "0.997")
+        with pytest.raises(ValueError, match="NoProfitableSize"):
+            pool.optimal_size("3000", "20", "0.5")
+        result = quarlen.portfolio_optimize("0.5", [item(pool=pool, reference_price="3000", fixed_cost="20")])
+        used, profit, _, positions = texts(result)
+        assert (used, profit, positions) == ("0", "0", [("a", "ProvenOptimal", "0", "0")])
+
+    def test_pool_priced_beyond_thousands_is_bracketed(self) -> None:
+        pool = quarlen.PyCpmm("1", "1e7", "0.997")
+        result = quarlen.portfolio_optimize("0.01", [item(pool=pool, reference_price="5e6")])
+        assert result.shadow_price > Decimal("6553.6")
+        (position,) = result.allocations
+        assert 0 < result.total_capital_used <= Decimal("0.01")
+        # The position is the pool's own optimum at the raised price...
+        alone = pool.optimal_size(txt(Decimal("5e6") + result.shadow_price))
+        assert (txt(position.allocated_size), txt(position.expected_profit)) == (
+            txt(alone.optimal_delta), txt(alone.expected_profit))
+        # ...and earns at least the capital charge on top at the market.
+        market = pool.quote(position.allocated_size) - Decimal("5e6") * position.allocated_size
+        assert market > position.expected_profit > 0
+
+    def test_opportunity_whose_arithmetic_overflows_is_unfunded(self) -> None:
+        most = "79228162514264337593543950335"
+        # Quoting the size this pool wants overflows; raising this reference
+        # price by a shadow price of 0.5 or more overflows.
+        faulty = [item("quote", quarlen.PyCpmm(1, most, 1), "1"), item("price", reference_price=most)]
+        result = quarlen.portfolio_optimize(1, [item()] + faulty)
+        funded, *unfunded = result.allocations
+        assert result.shadow_price > Decimal("0.5") and 0 < funded.allocated_size <= 1
+        assert [(p.id, p.guarantee_tier, txt(p.allocated_size), txt(p.expected_profit)) for p in unfunded] == [
+            ("quote", "ProvenOptimal", "0", "0"), ("price", "ProvenOptimal", "0", "0")]
 
 
 class TestResultShape:
@@ -279,6 +319,14 @@ class TestArgumentFailures:
         result = quarlen.portfolio_optimize(1000, [failing])
         assert txt(result.allocations[0].expected_profit) == "25.000000000000000000000000000"
         assert failing.reads == ["id", "pool", "reference_price", "fixed_cost", "max_size"]
+
+    @pytest.mark.parametrize("key, error", [("fixed_cost", KeyboardInterrupt), ("max_size", SystemExit)])
+    def test_only_ordinary_exceptions_count_as_absent(self, key: str, error: type[BaseException]) -> None:
+        def interrupt() -> None:
+            raise error
+
+        with pytest.raises(error):
+            quarlen.portfolio_optimize(1000, [Item(item(), key, interrupt)])
 
     def test_constraints_are_used(self) -> None:
         result = quarlen.portfolio_optimize(1000, [item(fixed_cost="5", max_size="50")])

@@ -73,7 +73,13 @@ Decimal Pmm::search_bound() const {
     Decimal bound = min(max(base_reserve_, ONE), cap);
     for (std::uint32_t remaining = kExtraDoublings;; --remaining) {
         const Decimal doubled = bound * TWO;
-        if (doubled >= cap) break;
+        if (doubled >= cap) {
+            // The next doubling would pass the cap, but the best size can
+            // still lie between the bound and the cap: reach the cap itself
+            // when it quotes.
+            if (quote(cap)) bound = cap;
+            break;
+        }
         const Sized<Decimal> out = quote(doubled);
         if (!out) break;
         bound = doubled;

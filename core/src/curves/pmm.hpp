@@ -25,8 +25,9 @@ public:
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
     // The upper end of the search bracket [0, hi]: doubled from
-    // min(max(B, 1), cap) while it stays below 0.999 of the pole and the
-    // quote has not taken practically all of the quote reserve.
+    // min(max(B, 1), cap) while it stays below the cap (0.999 of the pole)
+    // and the quote has not taken practically all of the quote reserve; a
+    // doubling that would reach the cap gives the cap itself, if it quotes.
     Decimal search_bound() const;
     // True when the output sampled at 201 evenly spaced points of [lo, hi]
     // is nowhere convex, so that the profit is unimodal there.
