@@ -113,14 +113,17 @@ class Model:
     _capacity: Real = mp.inf
 
     def quote(self, delta: Number) -> Decimal:
+        """The output for an input of `delta`; ValueError past capacity()."""
         with mp.workdps(DIGITS):
             return _decimal(self._quote(_real(delta)))
 
     def spot_rate(self) -> Decimal:
+        """The marginal output per unit of input at zero size, fee included."""
         with mp.workdps(DIGITS):
             return _decimal(self._spot())
 
     def capacity(self) -> Decimal | None:
+        """The largest input the pool can quote, or None for no limit."""
         with mp.workdps(DIGITS):
             if self._capacity == mp.inf:
                 return None
@@ -128,11 +131,14 @@ class Model:
             return _decimal(self._capacity * (1 - mpf(10) ** (2 - DIGITS)))
 
     def gross_profit(self, price: Number, delta: Number) -> Decimal:
+        """quote(delta) - price * delta."""
         with mp.workdps(DIGITS):
             size = _real(delta)
             return _decimal(self._quote(size) - _real(price) * size)
 
     def best(self, price: Number, max_size: Number | None = None) -> tuple[Decimal, Decimal]:
+        """(size, profit): the largest gross profit over the sizes from 0 to
+        capacity() and max_size, and the smallest size that gives it."""
         with mp.workdps(DIGITS):
             p = _real(price)
             limit = self._capacity if max_size is None else min(_real(max_size), self._capacity)
