@@ -636,7 +636,8 @@ def check_against_model(case: Case, model: Model, price: str, fixed_cost: str | 
                             f"{searched}; the module found {gross}")
     reliability.count("optimality checks against the model", case.family)
     note_worst("optimality gap", case.family, shortfall / allowance,
-               f"{float(shortfall / allowance):.2e} ({float(shortfall / best) if best else 0:.2e} of the best profit)")
+               f"{float(shortfall / allowance):.2e} (short by {float(shortfall):.2e} of a best profit of "
+               f"{float(best):.2e})")
     if shortfall <= allowance or _REPORT_ONLY:
         return
     message = (f"{where}: {'size ' + txt(size) if outcome[0] == 'ok' else outcome[1]!s} falls {shortfall:.3e} "
