@@ -1,7 +1,6 @@
 #include "python/pools.hpp"
 
 #include <cstring>
-#include <string>
 #include <type_traits>
 #include <utility>
 
