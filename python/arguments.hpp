@@ -2,25 +2,28 @@
 // TypeError wording for missing, surplus, unknown and repeated arguments.
 #pragma once
 
+#include "python/pyref.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <variant>
 
-#include "python/pyref.hpp"
-
 namespace quarlen::py {
 
 // What a parameter accepts. Sequences, indices and flags are converted while
-// the arguments are bound; numbers only afterwards, in parameter order.
+// the arguments are bound; numbers (and what a family converts itself) only
+// afterwards, in parameter order.
 enum class ParameterKind : std::uint8_t {
     Number,   // a Decimal through its text form
     Numbers,  // a sequence of Decimals, each reported under `element_name`
-    Pair,     // a sequence of exactly two Decimals, reported as name[0], name[1]
-    Bins,     // a sequence of DLMM bin mappings
     Index,    // an integer in 0 .. 2^64 - 1
     Flag,     // True or False
+    Custom,   // a sequence whose items the family's own `converter` turns into a value
 };
+
+// How a family converts a parameter of its own kind (pools.hpp).
+struct ParameterConverter;
 
 struct Parameter {
     const char* name;
@@ -29,6 +32,7 @@ struct Parameter {
     // The value a class constructor takes when the argument is left out (the
     // module functions have no such defaults).
     std::variant<std::monostate, std::uint64_t, bool> class_default = {};
+    const ParameterConverter* converter = nullptr;  // for ParameterKind::Custom
 };
 
 // Positional-or-keyword parameters: `head` followed by `tail` (the sizing

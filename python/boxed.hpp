@@ -3,6 +3,8 @@
 // core value (pools, constraints, portfolio records).
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include <memory>
 #include <new>
 #include <type_traits>

@@ -2,6 +2,8 @@
 // can fail returns no value with a Python exception set.
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>

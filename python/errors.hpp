@@ -1,6 +1,8 @@
 // How failures reach the Python caller.
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include "core/src/sizing.hpp"
 #include "python/module_state.hpp"
 

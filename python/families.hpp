@@ -4,6 +4,8 @@
 // and list it here.
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include <array>
 
 #include "python/pools.hpp"

@@ -1,6 +1,6 @@
 // The module: its definition, and the execution step that registers the
 // classes and functions.
-#include <Python.h>
+#include "python/python_api.hpp"
 
 #include "python/errors.hpp"
 #include "python/module_state.hpp"
@@ -146,12 +146,29 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
+// What help(quarlen) shows first; the reference documentation lives in the
+// README and in the docstrings of the type stubs.
+constexpr const char* kModuleDoc =
+    "Exact-decimal trade sizing against automated-market-maker pools.\n"
+    "\n"
+    "Nine pool families each have a class (PyCpmm, PyStableSwap, PyPmm, PyConcentratedLiquidity,\n"
+    "PyBalancerWeightedPool, PyVelodromeStable, PyDlmmBook, PyCurveCryptoSwap, PyDodoPmm) whose quote()\n"
+    "gives the pool's output for an input and whose optimal_size() finds the input that maximises the\n"
+    "profit against a reference price, and a <family>_optimal_size function that does the same without\n"
+    "creating the pool object. portfolio_optimize splits one capital budget across many such\n"
+    "opportunities through a single shadow price on capital. Every number is an exact 96-bit decimal\n"
+    "(at most 28 digits after the point, no floating point): it is read from any value whose str() is\n"
+    "a decimal number and returned as a decimal.Decimal that keeps its scale.\n"
+    "\n"
+    "The README and the docstrings of the type stubs that ship with the package document every class,\n"
+    "function, parameter and error; help() on a class shows its signature and methods.";
+
 }  // namespace
 
 PyModuleDef quarlen_module_def = {
     PyModuleDef_HEAD_INIT,
     "quarlen",
-    "",
+    kModuleDoc,
     static_cast<Py_ssize_t>(sizeof(ModuleState)),
     nullptr,
     module_slots,

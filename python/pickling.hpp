@@ -5,6 +5,8 @@
 // module-level restore function serve them all.
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include <optional>
 #include <string_view>
 

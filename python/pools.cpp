@@ -1,7 +1,7 @@
 #include "python/pools.hpp"
 
 #include <cstring>
-#include <string>
+#include <type_traits>
 #include <utility>
 
 #include "python/boxed.hpp"
@@ -46,28 +46,6 @@ std::size_t required_by_constructor(const PoolFamily& family) {
 
 // ---- argument conversion ------------------------------------------------
 
-// A bin mapping: "bin_id" first (as a signed 32-bit integer), then "price",
-// "reserve_x" and "reserve_y" are read, then those three are converted.
-std::optional<DlmmBin> to_bin(PyObject* mapping) {
-    PyRef bin_id_object = item_of(mapping, "bin_id");
-    if (!bin_id_object) return std::nullopt;
-    const std::optional<std::int32_t> bin_id = to_int32(bin_id_object.get());
-    if (!bin_id) return std::nullopt;
-    PyRef price_object = item_of(mapping, "price");
-    if (!price_object) return std::nullopt;
-    PyRef reserve_x_object = item_of(mapping, "reserve_x");
-    if (!reserve_x_object) return std::nullopt;
-    PyRef reserve_y_object = item_of(mapping, "reserve_y");
-    if (!reserve_y_object) return std::nullopt;
-    const std::optional<Decimal> price = to_decimal(price_object.get(), "bin.price");
-    if (!price) return std::nullopt;
-    const std::optional<Decimal> reserve_x = to_decimal(reserve_x_object.get(), "bin.reserve_x");
-    if (!reserve_x) return std::nullopt;
-    const std::optional<Decimal> reserve_y = to_decimal(reserve_y_object.get(), "bin.reserve_y");
-    if (!reserve_y) return std::nullopt;
-    return DlmmBin{*price, *reserve_x, *reserve_y, *bin_id};
-}
-
 std::optional<std::vector<Decimal>> to_numbers(const std::vector<PyRef>& items, const char* name) {
     std::vector<Decimal> numbers;
     numbers.reserve(items.size());
@@ -77,31 +55,6 @@ std::optional<std::vector<Decimal>> to_numbers(const std::vector<PyRef>& items, 
         numbers.push_back(*number);
     }
     return numbers;
-}
-
-std::optional<std::vector<Decimal>> to_pair(const std::vector<PyRef>& items, const char* name) {
-    if (items.size() != 2) {
-        PyErr_Format(PyExc_ValueError, "%s must contain exactly 2 elements", name);
-        return std::nullopt;
-    }
-    const std::string first = std::string(name) + "[0]";
-    const std::string second = std::string(name) + "[1]";
-    const std::optional<Decimal> a = to_decimal(items[0].get(), first);
-    if (!a) return std::nullopt;
-    const std::optional<Decimal> b = to_decimal(items[1].get(), second);
-    if (!b) return std::nullopt;
-    return std::vector<Decimal>{*a, *b};
-}
-
-std::optional<std::vector<DlmmBin>> to_bins(const std::vector<PyRef>& items) {
-    std::vector<DlmmBin> bins;
-    bins.reserve(items.size());
-    for (const PyRef& item : items) {
-        std::optional<DlmmBin> bin = to_bin(item.get());
-        if (!bin) return std::nullopt;
-        bins.push_back(*bin);
-    }
-    return bins;
 }
 
 // Converts a family's constructor arguments: first what binding converts
@@ -125,8 +78,7 @@ std::optional<PoolArguments> to_pool_arguments(const PoolFamily& family, std::sp
         case ParameterKind::Number:
             break;
         case ParameterKind::Numbers:
-        case ParameterKind::Pair:
-        case ParameterKind::Bins: {
+        case ParameterKind::Custom: {
             std::optional<std::vector<PyRef>> sequence = to_items(object);
             if (!sequence) {
                 add_parameter_note(parameter.name);
@@ -171,16 +123,10 @@ std::optional<PoolArguments> to_pool_arguments(const PoolFamily& family, std::sp
             values[i] = std::move(*numbers);
             break;
         }
-        case ParameterKind::Pair: {
-            std::optional<std::vector<Decimal>> pair = to_pair(items[i], parameter.name);
-            if (!pair) return std::nullopt;
-            values[i] = std::move(*pair);
-            break;
-        }
-        case ParameterKind::Bins: {
-            std::optional<std::vector<DlmmBin>> bins = to_bins(items[i]);
-            if (!bins) return std::nullopt;
-            values[i] = std::move(*bins);
+        case ParameterKind::Custom: {
+            std::optional<ArgumentValue> value = parameter.converter->convert(items[i], parameter.name);
+            if (!value) return std::nullopt;
+            values[i] = std::move(*value);
             break;
         }
         case ParameterKind::Index:
@@ -220,55 +166,68 @@ PyObject* optimal_size_of(const ModuleState& state, const PoolFamily& family, co
 
 // ---- Python views of the stored arguments (repr, pickling) --------------
 
-PyObject* bin_to_python(const ModuleState& state, const DlmmBin& bin) {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return nullptr;
-    PyRef bin_id = PyRef::steal(PyLong_FromLong(bin.bin_id));
-    PyRef price = bin_id ? PyRef::steal(from_decimal(state, bin.price)) : PyRef();
-    PyRef reserve_x = price ? PyRef::steal(from_decimal(state, bin.reserve_x)) : PyRef();
-    PyRef reserve_y = reserve_x ? PyRef::steal(from_decimal(state, bin.reserve_y)) : PyRef();
-    if (!reserve_y) return nullptr;
-    if (PyDict_SetItemString(dict.get(), "bin_id", bin_id.get()) < 0 ||
-        PyDict_SetItemString(dict.get(), "price", price.get()) < 0 ||
-        PyDict_SetItemString(dict.get(), "reserve_x", reserve_x.get()) < 0 ||
-        PyDict_SetItemString(dict.get(), "reserve_y", reserve_y.get()) < 0)
-        return nullptr;
-    return dict.release();
-}
-
-template <class Item, class Convert>
-PyObject* list_to_python(const std::vector<Item>& items, Convert convert) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+PyObject* numbers_to_python(const ModuleState& state, const std::vector<Decimal>& numbers) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(numbers.size())));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyObject* item = convert(items[i]);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        PyObject* item = from_decimal(state, numbers[i]);
         if (item == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list.release();
 }
 
-PyObject* argument_to_python(const ModuleState& state, const ArgumentValue& value) {
+PyObject* argument_to_python(const ModuleState& state, const Parameter& parameter, const ArgumentValue& value) {
     if (const auto* number = std::get_if<Decimal>(&value)) return from_decimal(state, *number);
-    if (const auto* numbers = std::get_if<std::vector<Decimal>>(&value))
-        return list_to_python(*numbers, [&](Decimal d) { return from_decimal(state, d); });
-    if (const auto* bins = std::get_if<std::vector<DlmmBin>>(&value))
-        return list_to_python(*bins, [&](const DlmmBin& bin) { return bin_to_python(state, bin); });
+    if (const auto* numbers = std::get_if<std::vector<Decimal>>(&value)) return numbers_to_python(state, *numbers);
     if (const auto* index = std::get_if<std::uint64_t>(&value)) return PyLong_FromUnsignedLongLong(*index);
-    return PyBool_FromLong(std::get<bool>(value) ? 1 : 0);
+    if (const auto* flag = std::get_if<bool>(&value)) return PyBool_FromLong(*flag ? 1 : 0);
+    return parameter.converter->to_python(state, std::get<std::any>(value));
 }
 
 // The constructor arguments as a tuple of Python values the constructor accepts.
-PyObject* arguments_tuple(const ModuleState& state, const PoolArguments& arguments) {
-    const std::vector<ArgumentValue>& values = arguments.values();
+PyObject* arguments_tuple(const ModuleState& state, const PoolState& pool) {
+    const std::vector<ArgumentValue>& values = pool.arguments.values();
     PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
     if (!tuple) return nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = argument_to_python(state, values[i]);
+        PyObject* item = argument_to_python(state, pool.family->parameters[i], values[i]);
         if (item == nullptr) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
     }
     return tuple.release();
+}
+
+// ---- equality and hashing by value ----------------------------------------
+
+bool same_argument(const Parameter& parameter, const ArgumentValue& a, const ArgumentValue& b) {
+    if (a.index() != b.index()) return false;
+    return std::visit(
+        [&]<class Value>(const Value& left) {
+            const Value& right = std::get<Value>(b);
+            if constexpr (std::is_same_v<Value, std::any>) {
+                return parameter.converter->equal(left, right);
+            } else {
+                // Decimals compare by value, so 1.5 equals 1.50; sequences
+                // element by element.
+                return left == right;
+            }
+        },
+        a);
+}
+
+void hash_argument(ValueHash& hash, const Parameter& parameter, const ArgumentValue& value) {
+    std::visit(
+        [&]<class Value>(const Value& held) {
+            if constexpr (std::is_same_v<Value, std::any>) {
+                parameter.converter->hash(hash, held);
+            } else if constexpr (std::is_same_v<Value, std::vector<Decimal>>) {
+                hash.add(std::span<const Decimal>(held));
+            } else {
+                hash.add(held);
+            }
+        },
+        value);
 }
 
 // ---- the class ----------------------------------------------------------
@@ -334,7 +293,7 @@ PyObject* pool_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* co
         return nullptr;
     }
     const ModuleState& state = state_of_method(defining_class);
-    PyRef arguments = PyRef::steal(arguments_tuple(state, unbox<PoolState>(self).arguments));
+    PyRef arguments = PyRef::steal(arguments_tuple(state, unbox<PoolState>(self)));
     if (!arguments) return nullptr;
     return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get());
 }
@@ -345,7 +304,7 @@ PyObject* pool_repr(PyObject* self) {
     PyRef text = PyRef::steal(PyUnicode_FromFormat("%s(", class_name(*pool.family)));
     const std::vector<ArgumentValue>& values = pool.arguments.values();
     for (std::size_t i = 0; text && i < values.size(); ++i) {
-        PyRef value = PyRef::steal(argument_to_python(state, values[i]));
+        PyRef value = PyRef::steal(argument_to_python(state, pool.family->parameters[i], values[i]));
         if (!value) return nullptr;
         PyRef part = PyRef::steal(PyUnicode_FromFormat("%s%s=%R", i == 0 ? "" : ", ", pool.family->parameters[i].name,
                                                        value.get()));
@@ -356,6 +315,28 @@ PyObject* pool_repr(PyObject* self) {
     PyRef close = PyRef::steal(PyUnicode_FromString(")"));
     if (!close) return nullptr;
     return PyUnicode_Concat(text.get(), close.get());
+}
+
+// Equal when of the same class with equal parameters: a pickled or copied
+// pool equals its original. A pool of another class, subclasses included, is
+// left to the other operand (and so compares unequal).
+PyObject* pool_richcompare(PyObject* self, PyObject* other, int op) {
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
+    const PoolState& left = unbox<PoolState>(self);
+    const PoolState& right = unbox<PoolState>(other);
+    const std::span<const Parameter> parameters = left.family->parameters;
+    bool equal = true;
+    for (std::size_t i = 0; equal && i < parameters.size(); ++i)
+        equal = same_argument(parameters[i], left.arguments.values()[i], right.arguments.values()[i]);
+    return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
+}
+
+Py_hash_t pool_hash(PyObject* self) {
+    const PoolState& pool = unbox<PoolState>(self);
+    ValueHash hash;
+    const std::span<const Parameter> parameters = pool.family->parameters;
+    for (std::size_t i = 0; i < parameters.size(); ++i) hash_argument(hash, parameters[i], pool.arguments.values()[i]);
+    return hash.result();
 }
 
 template <class Method>
@@ -377,11 +358,13 @@ PyMethodDef pool_methods[] = {
 
 template <std::size_t F>
 PyType_Slot pool_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kPoolFamilies[F]->class_doc)},
+    {Py_tp_doc, const_cast<char*>(kPoolFamilies[F]->docs.class_doc)},
     {Py_tp_new, reinterpret_cast<void*>(pool_new<F>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<PoolState>)},
     {Py_tp_methods, pool_methods},
     {Py_tp_repr, reinterpret_cast<void*>(pool_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(pool_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(pool_hash)},
     {0, nullptr},
 };
 
@@ -418,7 +401,7 @@ PyMethodDef pool_function_def = {
     kPoolFamilies[F]->function_name,
     as_function(pool_function<F>),
     METH_FASTCALL | METH_KEYWORDS,
-    kPoolFamilies[F]->function_doc,
+    kPoolFamilies[F]->docs.function_doc,
 };
 
 template <std::size_t... F>

@@ -4,24 +4,45 @@
 // module function <family>_optimal_size.
 #pragma once
 
+#include "python/arguments.hpp"
+
+#include <any>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <variant>
 #include <vector>
 
 #include "core/src/amm_curve.hpp"
-#include "core/src/curves/dlmm.hpp"
-#include "python/arguments.hpp"
 #include "python/pyref.hpp"
+#include "python/value_hash.hpp"
 
 namespace quarlen::py {
 
 struct ModuleState;
 
 // A constructor argument after conversion, by kind: Number -> Decimal;
-// Numbers and Pair -> vector of Decimal; Bins -> vector of DlmmBin;
-// Index -> uint64; Flag -> bool.
-using ArgumentValue = std::variant<Decimal, std::vector<Decimal>, std::vector<DlmmBin>, std::uint64_t, bool>;
+// Numbers -> vector of Decimal; Index -> uint64; Flag -> bool; Custom ->
+// whatever the family's converter makes of it: one of those, or a value of
+// the family's own type held in a std::any.
+using ArgumentValue = std::variant<Decimal, std::vector<Decimal>, std::uint64_t, bool, std::any>;
+
+// How a family converts a parameter of its own kind (DLMM's bins,
+// CryptoSwap's pair of balances) and shows it back to Python. The argument
+// is a sequence: binding takes out its items (a failure there carries the
+// "while processing" note, as for any sequence), and `convert` turns them
+// into a value in the parameter's turn among the numbers.
+struct ParameterConverter {
+    // The value, or nothing with a Python exception set.
+    std::optional<ArgumentValue> (*convert)(std::span<const PyRef> items, const char* name);
+    // For a value held in a std::any, what the generic code cannot know:
+    // the Python value the constructor accepts back (repr, pickling), and
+    // equality and hashing by value. Unused (and left null) by a converter
+    // whose values are Decimals, sequences of them, indices or flags.
+    PyObject* (*to_python)(const ModuleState& state, const std::any& value) = nullptr;
+    bool (*equal)(const std::any& a, const std::any& b) = nullptr;
+    void (*hash)(ValueHash& hash, const std::any& value) = nullptr;
+};
 
 // The converted constructor arguments of one pool, in parameter order.
 class PoolArguments {
@@ -30,9 +51,13 @@ public:
 
     Decimal number(std::size_t i) const { return std::get<Decimal>(values_[i]); }
     const std::vector<Decimal>& numbers(std::size_t i) const { return std::get<std::vector<Decimal>>(values_[i]); }
-    const std::vector<DlmmBin>& bins(std::size_t i) const { return std::get<std::vector<DlmmBin>>(values_[i]); }
     std::uint64_t index(std::size_t i) const { return std::get<std::uint64_t>(values_[i]); }
     bool flag(std::size_t i) const { return std::get<bool>(values_[i]); }
+    // A value of the family's own type, as its converter made it.
+    template <class T>
+    const T& custom(std::size_t i) const {
+        return std::any_cast<const T&>(std::get<std::any>(values_[i]));
+    }
 
     const std::vector<ArgumentValue>& values() const noexcept { return values_; }
 
@@ -45,12 +70,21 @@ struct LockPolicy {
     bool release_for_quote = false;
 };
 
-struct PoolFamily {
+// What a family's class and function are called and what they take.
+struct PoolNames {
     const char* type_name;      // "quarlen.PyCpmm"
-    const char* class_doc;      // the constructor's text signature + "\n--\n\n"
     const char* function_name;  // "cpmm_optimal_size"
-    const char* function_doc;   // the function's text signature + "\n--\n\n"
     std::span<const Parameter> parameters;
+};
+
+// The docstrings, derived from the names (family_docs.hpp).
+struct PoolDocs {
+    const char* class_doc;     // the constructor's text signature + "\n--\n\n"
+    const char* function_doc;  // the function's text signature + "\n--\n\n"
+};
+
+struct PoolFamily : PoolNames {
+    PoolDocs docs;
     // Runs the family's validating constructor on the converted arguments.
     Sized<SharedCurve> (*build)(const PoolArguments& arguments);
     // Whether the interpreter lock is released around the pure C++ work.

@@ -1,11 +1,15 @@
 // PortfolioResult and AllocatedPosition: the solved portfolio. Both own their
 // core records; every read builds new Python objects from them.
+#include "python/results.hpp"
+
+#include <algorithm>
+
 #include "python/boxed.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
-#include "python/pickling.hpp"
-#include "python/results.hpp"
 #include "python/heap_type.hpp"
+#include "python/pickling.hpp"
+#include "python/value_hash.hpp"
 
 namespace quarlen::py {
 
@@ -48,6 +52,52 @@ PyGetSetDef position_getset[] = {
     {"expected_profit", get_position_profit, nullptr, "The profit expected from it (decimal.Decimal).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+// ---- equality and hashing by value ---------------------------------------------
+
+// Every field equal, the Decimals by value (1.5 equals 1.50).
+bool same_position(const AllocatedPosition& a, const AllocatedPosition& b) {
+    return a.id == b.id && a.guarantee_tier == b.guarantee_tier && a.allocated_size == b.allocated_size &&
+           a.expected_profit == b.expected_profit;
+}
+
+void hash_position(ValueHash& hash, const AllocatedPosition& position) {
+    hash.add(std::string_view(position.id));
+    hash.add(position.guarantee_tier);
+    hash.add(position.allocated_size);
+    hash.add(position.expected_profit);
+}
+
+bool same_portfolio(const PortfolioResult& a, const PortfolioResult& b) {
+    return a.total_capital_used == b.total_capital_used && a.total_expected_profit == b.total_expected_profit &&
+           a.shadow_price == b.shadow_price && std::ranges::equal(a.allocations, b.allocations, same_position);
+}
+
+// Equal records of the same class compare equal; another class is left to
+// the other operand, and ordering is not defined.
+template <class Record, bool (*same)(const Record&, const Record&)>
+PyObject* record_richcompare(PyObject* self, PyObject* other, int op) {
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
+    const bool equal = same(unbox<Record>(self), unbox<Record>(other));
+    return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
+}
+
+Py_hash_t position_hash(PyObject* self) {
+    ValueHash hash;
+    hash_position(hash, position_of(self));
+    return hash.result();
+}
+
+Py_hash_t portfolio_hash(PyObject* self) {
+    const PortfolioResult& portfolio = unbox<PortfolioResult>(self);
+    ValueHash hash;
+    hash.add(portfolio.total_capital_used);
+    hash.add(portfolio.total_expected_profit);
+    hash.add(portfolio.shadow_price);
+    hash.add(static_cast<std::uint64_t>(portfolio.allocations.size()));
+    for (const AllocatedPosition& position : portfolio.allocations) hash_position(hash, position);
+    return hash.result();
+}
 
 // ---- pickling -----------------------------------------------------------------
 
@@ -101,6 +151,8 @@ PyType_Slot position_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<AllocatedPosition>)},
     {Py_tp_getset, position_getset},
     {Py_tp_repr, reinterpret_cast<void*>(position_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<AllocatedPosition, same_position>)},
+    {Py_tp_hash, reinterpret_cast<void*>(position_hash)},
     {0, nullptr},
 };
 
@@ -207,6 +259,8 @@ PyType_Slot portfolio_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<PortfolioResult>)},
     {Py_tp_getset, portfolio_getset},
     {Py_tp_repr, reinterpret_cast<void*>(portfolio_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<PortfolioResult, same_portfolio>)},
+    {Py_tp_hash, reinterpret_cast<void*>(portfolio_hash)},
     {0, nullptr},
 };
 

@@ -1,8 +1,7 @@
 // A strong reference to a Python object, released when it goes out of scope.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "python/python_api.hpp"
 
 #include <utility>
 

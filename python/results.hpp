@@ -2,6 +2,8 @@
 // PortfolioResult, AllocatedPosition) and the PySizingConstraints wrapper.
 #pragma once
 
+#include "python/python_api.hpp"
+
 #include "core/src/portfolio.hpp"
 #include "python/module_state.hpp"
 

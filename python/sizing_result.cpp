@@ -1,15 +1,16 @@
 // SizingResult: the answer of an optimal-size call. Its Decimals and its
 // detail dict are built once, when the object is created, and every read
 // returns those same objects.
+#include "python/results.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <string_view>
 
 #include "python/convert.hpp"
 #include "python/errors.hpp"
-#include "python/pickling.hpp"
-#include "python/results.hpp"
 #include "python/heap_type.hpp"
+#include "python/pickling.hpp"
 
 namespace quarlen::py {
 
@@ -106,6 +107,32 @@ PyObject* result_repr(PyObject* self) {
         result->tier_detail ? result->tier_detail : Py_None, iterations.get());
 }
 
+// Whether two stored objects are equal; either may be null after a tp_clear
+// broke a cycle. Returns -1 with an exception set when the comparison raised
+// (the detail dict may hold anything a caller put there).
+int same_stored(PyObject* a, PyObject* b) {
+    if (a == nullptr || b == nullptr) return a == b ? 1 : 0;
+    return PyObject_RichCompareBool(a, b, Py_EQ);
+}
+
+// Equal when every attribute is: the Decimals by value (1.5 equals 1.50),
+// the tier, the detail dict as it is now, the iterations. A result of
+// another class is left to the other operand.
+PyObject* result_richcompare(PyObject* self, PyObject* other, int op) {
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
+    const SizingResultObject* left = as_result(self);
+    const SizingResultObject* right = as_result(other);
+    int equal = (std::string_view(left->tier_name) == right->tier_name &&
+                 left->has_iterations == right->has_iterations && left->iterations == right->iterations)
+                    ? 1
+                    : 0;
+    if (equal == 1) equal = same_stored(left->optimal_delta, right->optimal_delta);
+    if (equal == 1) equal = same_stored(left->expected_profit, right->expected_profit);
+    if (equal == 1) equal = same_stored(left->tier_detail, right->tier_detail);
+    if (equal < 0) return nullptr;
+    return PyBool_FromLong((equal == 1) == (op == Py_EQ) ? 1 : 0);
+}
+
 PyGetSetDef result_getset[] = {
     {"optimal_delta", get_optimal_delta, nullptr, "The input size chosen, after max_size (decimal.Decimal).", nullptr},
     {"expected_profit", get_expected_profit, nullptr, "The profit at optimal_delta, net of fixed_cost (decimal.Decimal).",
@@ -129,6 +156,10 @@ PyType_Slot result_slots[] = {
     {Py_tp_clear, reinterpret_cast<void*>(result_clear)},
     {Py_tp_getset, result_getset},
     {Py_tp_repr, reinterpret_cast<void*>(result_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(result_richcompare)},
+    // Unhashable (__hash__ is None): equality includes the detail dict,
+    // which callers may change.
+    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
     {0, nullptr},
 };
 

@@ -1,5 +1,7 @@
-#include "core/src/curves/concentrated_liquidity.hpp"
 #include "python/families.hpp"
+#include "python/family_docs.hpp"
+
+#include "core/src/curves/concentrated_liquidity.hpp"
 
 namespace quarlen::py {
 
@@ -7,16 +9,12 @@ namespace {
 constexpr Parameter kParameters[] = {
     {"liquidity"}, {"sqrt_price_lower"}, {"sqrt_price_upper"}, {"sqrt_price_current"}, {"fee_retention"},
 };
+constexpr PoolNames kNames{"quarlen.PyConcentratedLiquidity", "clmm_optimal_size", kParameters};
 }  // namespace
 
 constinit const PoolFamily kConcentratedLiquidityFamily{
-    "quarlen.PyConcentratedLiquidity",
-    "PyConcentratedLiquidity(liquidity, sqrt_price_lower, sqrt_price_upper, sqrt_price_current, fee_retention)"
-    "\n--\n\n",
-    "clmm_optimal_size",
-    "clmm_optimal_size(liquidity, sqrt_price_lower, sqrt_price_upper, sqrt_price_current, fee_retention, "
-    "reference_price, fixed_cost=None, max_size=None)\n--\n\n",
-    kParameters,
+    kNames,
+    docs_of<kNames>,
     [](const PoolArguments& a) {
         return shared(
             ConcentratedLiquidity::create(a.number(0), a.number(1), a.number(2), a.number(3), a.number(4)));

@@ -1,5 +1,7 @@
-#include "core/src/curves/dodo_pmm.hpp"
 #include "python/families.hpp"
+#include "python/family_docs.hpp"
+
+#include "core/src/curves/dodo_pmm.hpp"
 
 namespace quarlen::py {
 
@@ -14,16 +16,12 @@ constexpr Parameter kParameters[] = {
     {"fee_retention"},
     {"is_sell_base", ParameterKind::Flag, nullptr, true},
 };
+constexpr PoolNames kNames{"quarlen.PyDodoPmm", "dodo_optimal_size", kParameters};
 }  // namespace
 
 constinit const PoolFamily kDodoPmmFamily{
-    "quarlen.PyDodoPmm",
-    "PyDodoPmm(base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention, "
-    "is_sell_base=True)\n--\n\n",
-    "dodo_optimal_size",
-    "dodo_optimal_size(base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention, "
-    "is_sell_base, reference_price, fixed_cost=None, max_size=None)\n--\n\n",
-    kParameters,
+    kNames,
+    docs_of<kNames>,
     [](const PoolArguments& a) {
         return shared(DodoPmmPool::create(a.number(0), a.number(1), a.number(2), a.number(3), a.number(4),
                                           a.number(5), a.number(6), a.flag(7)));

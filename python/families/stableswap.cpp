@@ -1,5 +1,7 @@
-#include "core/src/curves/stableswap.hpp"
 #include "python/families.hpp"
+#include "python/family_docs.hpp"
+
+#include "core/src/curves/stableswap.hpp"
 
 namespace quarlen::py {
 
@@ -9,15 +11,12 @@ constexpr Parameter kParameters[] = {
     {"amplification"},
     {"fee_retention"},
 };
+constexpr PoolNames kNames{"quarlen.PyStableSwap", "stableswap_optimal_size", kParameters};
 }  // namespace
 
 constinit const PoolFamily kStableSwapFamily{
-    "quarlen.PyStableSwap",
-    "PyStableSwap(reserves, amplification, fee_retention)\n--\n\n",
-    "stableswap_optimal_size",
-    "stableswap_optimal_size(reserves, amplification, fee_retention, reference_price, fixed_cost=None, "
-    "max_size=None)\n--\n\n",
-    kParameters,
+    kNames,
+    docs_of<kNames>,
     [](const PoolArguments& a) { return shared(StableSwapPool::create(a.numbers(0), a.number(1), a.number(2))); },
     // Iterative: long enough that other threads should run meanwhile.
     LockPolicy{.release_for_sizing = true, .release_for_quote = true},

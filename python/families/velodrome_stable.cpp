@@ -1,19 +1,18 @@
-#include "core/src/curves/velodrome_stable.hpp"
 #include "python/families.hpp"
+#include "python/family_docs.hpp"
+
+#include "core/src/curves/velodrome_stable.hpp"
 
 namespace quarlen::py {
 
 namespace {
 constexpr Parameter kParameters[] = {{"reserve_x"}, {"reserve_y"}, {"fee_retention"}};
+constexpr PoolNames kNames{"quarlen.PyVelodromeStable", "velodrome_optimal_size", kParameters};
 }  // namespace
 
 constinit const PoolFamily kVelodromeStableFamily{
-    "quarlen.PyVelodromeStable",
-    "PyVelodromeStable(reserve_x, reserve_y, fee_retention)\n--\n\n",
-    "velodrome_optimal_size",
-    "velodrome_optimal_size(reserve_x, reserve_y, fee_retention, reference_price, fixed_cost=None, "
-    "max_size=None)\n--\n\n",
-    kParameters,
+    kNames,
+    docs_of<kNames>,
     [](const PoolArguments& a) {
         return shared(VelodromeStablePool::create(a.number(0), a.number(1), a.number(2)));
     },

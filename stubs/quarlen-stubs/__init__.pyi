@@ -22,7 +22,7 @@ inside the arithmetic.
 
 from collections.abc import Mapping, Sequence
 from decimal import Decimal
-from typing import Any, Final, Literal, Protocol, Self, SupportsIndex, TypeAlias, TypeVar, final
+from typing import Any, ClassVar, Final, Literal, Protocol, Self, SupportsIndex, TypeAlias, TypeVar, final
 
 from typing_extensions import disjoint_base
 
@@ -86,7 +86,15 @@ class SizingResult:
 
     Only the module creates these (calling the class raises ``TypeError``).
     They pickle, copy and deepcopy, so they can be returned from worker
-    processes; a restored result has equal attributes."""
+    processes; a restored result equals the original."""
+
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when every attribute is: the Decimals by value (``1.5``
+        equals ``1.50``), the tier, the detail dict as it is now, the
+        iterations."""
+
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    """Unhashable: equality includes the detail dict, which can change."""
 
     @property
     def optimal_delta(self) -> Decimal:
@@ -123,7 +131,11 @@ class SizingResult:
 class AllocatedPosition:
     """Position allocation in a solved portfolio.
 
-    Only the module creates these; they pickle, copy and deepcopy."""
+    Only the module creates these; they pickle, copy and deepcopy. Positions
+    with equal attributes (Decimals by value) are equal and hash alike."""
+
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
 
     @property
     def id(self) -> str:
@@ -148,7 +160,12 @@ class AllocatedPosition:
 class PortfolioResult:
     """Global portfolio optimization result.
 
-    Only the module creates these; they pickle, copy and deepcopy."""
+    Only the module creates these; they pickle, copy and deepcopy. Results
+    with equal attributes (Decimals by value, allocations position by
+    position) are equal and hash alike."""
+
+    def __eq__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
 
     @property
     def allocations(self) -> list[AllocatedPosition]:
@@ -187,6 +204,15 @@ class PySizingConstraints:
 class _Pool:
     """What every pool class offers. Pools are immutable, safe to share
     between threads, and pickle, copy and deepcopy to equal pools."""
+
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when of the same class (exactly; not a subclass) with equal
+        parameters in the same order: numbers by value (``1.5`` equals
+        ``1.50``), sequences and bins item by item, indices and flags by
+        value."""
+
+    def __hash__(self) -> int:
+        """Equal pools hash alike, so pools can be set members and dict keys."""
 
     def quote(self, delta_in: _Number) -> Decimal:
         """The pool's output, in units of the output asset, for an input of

@@ -32,6 +32,11 @@ class RaisingText:
         raise RuntimeError("no text")
 
 
+class RaisingEquality:
+    def __eq__(self, other: object) -> bool:
+        raise RuntimeError("no comparison")
+
+
 class FailingItem:
     def __getitem__(self, key: str) -> object:
         if key in ("fixed_cost", "max_size"):
@@ -49,6 +54,9 @@ def _calls() -> list[Callable[[], object]]:
         {"id": "b", "pool": quarlen.PyCpmm(50, 200, 1), "reference_price": "0.5", "max_size": "10",
          "fixed_cost": None},
     ]
+    results = [pool.optimal_size("0.3"), pool.optimal_size("0.3")]
+    for result in results:
+        result.guarantee_tier_detail["x"] = RaisingEquality()
     return [
         # Successful paths.
         lambda: quarlen.cpmm_optimal_size(1, 1, 1, "0.25"),
@@ -64,7 +72,10 @@ def _calls() -> list[Callable[[], object]]:
         # The record classes travel through their own reduce and _restore.
         lambda: pickle.loads(pickle.dumps(pool.optimal_size("0.3"))),
         lambda: copy.copy(quarlen.stableswap_optimal_size([1000, 2000], 100, "0.997", "0.99")),
-        lambda: pickle.loads(pickle.dumps(quarlen.portfolio_optimize(60, good_items))).allocations,
+        lambda: (lambda r: (r.allocations == r.allocations, hash(r), r == 5))(
+            pickle.loads(pickle.dumps(quarlen.portfolio_optimize(60, good_items)))),
+        # A comparison of results that raises inside their detail dicts.
+        lambda: results[0] == results[1],
         lambda: copy.deepcopy(quarlen.PySizingConstraints(1, 2)),
         lambda: repr(pool),
         lambda: [(p.id, p.allocated_size, p.expected_profit, repr(p))
@@ -199,11 +210,12 @@ def _bind(function: Callable[..., object], *args: Any, **kwargs: Any) -> Callabl
 def _result_fields(pool: Any, price: object) -> object:
     result = pool.optimal_size(price)
     return (result.optimal_delta, result.expected_profit, result.guarantee_tier, result.guarantee_tier_detail,
-            result.iterations, repr(result))
+            result.iterations, repr(result), result == copy.copy(result))
 
 
 def _round_trip(value: object) -> object:
-    return pickle.loads(pickle.dumps(value))
+    restored = pickle.loads(pickle.dumps(value))
+    return restored == value, restored != 5, hash(restored)
 
 
 def _family_calls() -> tuple[list[Callable[[], object]], list[Callable[[], object]]]:

@@ -68,8 +68,11 @@ class TestExports:
         assert not issubclass(fault, Exception)
         assert "InternalFault" not in quarlen.__all__
 
-    def test_module_has_no_documentation_text(self) -> None:
-        assert not quarlen.__doc__
+    def test_module_docstring_says_what_it_is_and_where_to_read_more(self) -> None:
+        doc = quarlen.__doc__ or ""
+        assert doc.startswith("Exact-decimal trade sizing against automated-market-maker pools.")
+        for name in [*POOL_CLASSES, "portfolio_optimize", "README", "stubs"]:
+            assert name in doc, name
 
 
 class TestSignatures:

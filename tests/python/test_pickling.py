@@ -32,6 +32,10 @@ def clone(how: str, obj: T) -> T:
     restored: T = CLONES[how](obj)
     assert type(restored) is type(obj)
     assert restored is not obj
+    if not isinstance(obj, quarlen.PySizingConstraints):  # which compares by identity
+        assert restored == obj and not restored != obj
+        if not isinstance(obj, quarlen.SizingResult):  # which is unhashable
+            assert hash(restored) == hash(obj)
     return restored
 
 
@@ -78,6 +82,7 @@ class TestRoundTrips:
         assert restored.guarantee_tier_detail is not result.guarantee_tier_detail
         restored.guarantee_tier_detail["mine"] = True
         assert "mine" not in result.guarantee_tier_detail
+        assert restored != result
 
     def test_result_keeps_a_detail_the_caller_changed(self, how: str) -> None:
         result = quarlen.cpmm_optimal_size(1, 1, 1, "0.25")
@@ -95,6 +100,7 @@ class TestRoundTrips:
         restored = clone(how, result)
         assert portfolio_fields(restored) == portfolio_fields(result)
         assert repr(restored) == repr(result)
+        assert restored.allocations == result.allocations
         for position in result.allocations:
             assert repr(clone(how, position)) == repr(position)
 
@@ -132,6 +138,97 @@ def test_pools_and_results_cross_to_a_fresh_worker_process() -> None:
     assert [result_fields(s.result()) for s in sized] == expected
     assert [result_fields(s.result()) for s in functions] == expected
     assert portfolio_fields(portfolio) == portfolio_fields(mixed_portfolio())
+
+
+def with_decimals(value: Any, change: Callable[[Decimal], Decimal]) -> Any:
+    """Constructor arguments (as __reduce__ gives them) with `change` applied
+    to every Decimal, inside lists and bin dicts too."""
+    if isinstance(value, Decimal):
+        return change(value)
+    if isinstance(value, (list, tuple)):
+        return type(value)(with_decimals(item, change) for item in value)
+    if isinstance(value, dict):
+        return {key: with_decimals(item, change) for key, item in value.items()}
+    return value
+
+
+def with_trailing_zero(value: Decimal) -> Decimal:
+    text = format(value, "f")
+    return Decimal(text + ("0" if "." in text else ".0"))
+
+
+class TestEquality:
+    @pytest.mark.parametrize("family", family_params())
+    def test_pools_are_equal_by_class_and_value(self, family: Family) -> None:
+        pool = family.pool()
+        cls: Any = type(pool)
+        args = pool.__reduce__()[1]
+        rescaled = cls(*with_decimals(args, with_trailing_zero))
+        assert repr(rescaled) != repr(pool)  # the scale is kept...
+        assert rescaled == pool and hash(rescaled) == hash(pool)  # ...but 1.5 equals 1.50
+        first = iter([True])
+        changed = cls(*with_decimals(args, lambda d: d + 1 if next(first, False) else d))
+        assert changed != pool and hash(changed) != hash(pool)
+        assert [other.pool() == pool for other in FAMILIES] == [other is family for other in FAMILIES]
+        assert len({pool, rescaled, changed}) == 2
+
+    def test_class_decides_before_parameters(self) -> None:
+        assert quarlen.PyCpmm(100, 200, "0.997") != quarlen.PyVelodromeStable(100, 200, "0.997")
+        pool = quarlen.PyCpmm(1, 2, 1)
+        assert pool != Subclassed(1, 2, 1) and Subclassed(1, 2, 1) == Subclassed(1, 2, 1)
+        assert pool.__eq__(Decimal(1)) is NotImplemented and pool != (1, 2, 1)
+        with pytest.raises(TypeError):
+            pool < pool  # type: ignore[operator]  # noqa: B015 - ordering is not defined
+
+    @pytest.mark.parametrize("cls, args, same, other", [
+        (quarlen.PyBalancerWeightedPool, (["1", "2"], ["0.5", "0.5"], 1), (["1", "2"], ["0.5", "0.5"], 1, 0, 1),
+         (["1", "2"], ["0.5", "0.5"], 1, 1, 0)),
+        (quarlen.PyDodoPmm, (1, 1, 1, 1, 1, "0.5", 1), (1, 1, 1, 1, 1, "0.5", 1, True),
+         (1, 1, 1, 1, 1, "0.5", 1, False)),
+        (quarlen.PyDlmmBook, ([{"bin_id": 7, "price": 1, "reserve_x": 0, "reserve_y": 1}], 0, 1),
+         ([{"reserve_y": "1.0", "reserve_x": "0.00", "price": "1.0", "bin_id": 7}], 0, 1),
+         ([{"bin_id": 8, "price": 1, "reserve_x": 0, "reserve_y": 1}], 0, 1)),
+    ])
+    def test_defaults_indices_flags_and_bins(self, cls: Any, args: tuple[Any, ...], same: tuple[Any, ...],
+                                             other: tuple[Any, ...]) -> None:
+        assert cls(*args) == cls(*same) and hash(cls(*args)) == hash(cls(*same))
+        assert cls(*args) != cls(*other)
+
+    RECORDS: list[tuple[Any, tuple[Any, ...], tuple[Any, ...], list[tuple[int, Any]]]] = [
+        (quarlen.SizingResult, (Decimal("1"), Decimal("0.25"), "NumericallyGuaranteed", {"c": True}, None),
+         (Decimal("1.00"), Decimal("0.250"), "NumericallyGuaranteed", {"c": True}, None),
+         [(0, 2), (1, "0.26"), (2, "ComposedFrom"), (3, {"c": False}), (4, 0)]),
+        (quarlen.AllocatedPosition, ("a", "ProvenOptimal", Decimal("1"), Decimal("0.25")),
+         ("a", "ProvenOptimal", Decimal("1.0"), Decimal("0.2500")),
+         [(0, "b"), (1, "ComposedFrom"), (2, 0), (3, "0.24")]),
+        (quarlen.PortfolioResult, ((("a", "ProvenOptimal", 1, 2), ("b", "ProvenOptimal", 0, 0)), 1, 2, 0),
+         ((("a", "ProvenOptimal", "1.0", 2), ("b", "ProvenOptimal", "0.0", "0")), "1.00", 2, "0.000"),
+         [(0, (("b", "ProvenOptimal", 0, 0), ("a", "ProvenOptimal", 1, 2))), (0, (("a", "ProvenOptimal", 1, 2),)),
+          (1, 2), (2, 3), (3, 1)]),
+    ]
+
+    @pytest.mark.parametrize("cls, state, same, changes", RECORDS, ids=lambda v: getattr(v, "__name__", ""))
+    def test_results_are_equal_when_every_attribute_is(self, cls: Any, state: tuple[Any, ...],
+                                                      same: tuple[Any, ...], changes: list[tuple[int, Any]]) -> None:
+        record = quarlen._restore(cls, state)
+        assert record == quarlen._restore(cls, same)
+        if cls is quarlen.SizingResult:
+            # Its detail dict can change, so it is not hashable.
+            assert cls.__hash__ is None
+            with pytest.raises(TypeError):
+                hash(record)
+        else:
+            assert hash(record) == hash(quarlen._restore(cls, same))
+        for index, value in changes:
+            changed = list(state)
+            changed[index] = value
+            assert record != quarlen._restore(cls, tuple(changed)), (index, value)
+        assert record.__eq__(state) is NotImplemented
+        assert all(record != quarlen._restore(c, s) for c, s, _, _ in self.RECORDS if c is not cls)
+
+
+class Subclassed(quarlen.PyCpmm):
+    pass
 
 
 class TestForgedState:
