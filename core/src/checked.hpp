@@ -36,11 +36,11 @@ public:
     // Where the plain operator cannot fault, it is used as it is, with its
     // inline paths for the commonest operands; elsewhere the checked form.
     friend Checked operator+(Checked a, Checked b) {
-        if (a && b && sum_fits(a.value_, b.value_)) return a.value_ + b.value_;
+        if (a && b && sum_fits(a.value_, b.value_, false)) return a.value_ + b.value_;
         return a.combine(b, &Decimal::checked_add, "Addition overflowed");
     }
     friend Checked operator-(Checked a, Checked b) {
-        if (a && b && sum_fits(a.value_, b.value_)) return a.value_ - b.value_;
+        if (a && b && sum_fits(a.value_, b.value_, true)) return a.value_ - b.value_;
         return a.combine(b, &Decimal::checked_sub, "Subtraction overflowed");
     }
     friend Checked operator*(Checked a, Checked b) {
@@ -54,14 +54,20 @@ public:
 private:
     using Operation = std::optional<Decimal> (Decimal::*)(Decimal) const noexcept;
 
-    // Two magnitudes below 2^95 at one scale: their sum or difference is
-    // below 2^96 at that scale.
-    static bool sum_fits(Decimal a, Decimal b) noexcept {
-        return a.scale() == b.scale() && ((a.magnitude() | b.magnitude()) >> 95) == 0;
+    // At one scale, a difference of magnitudes always fits and a sum fits
+    // when it stays within 96 bits.
+    static bool sum_fits(Decimal a, Decimal b, bool subtract) noexcept {
+        if (a.scale() != b.scale()) return false;
+        const bool same_signs = a.is_negative() == (b.is_negative() != subtract);
+        return !same_signs || a.magnitude() + b.magnitude() <= Decimal::kMaxMagnitude;
     }
-    // Two magnitudes below 2^48: their product is below 2^96, and rounding it
-    // to 28 digits after the point only makes it smaller.
-    static bool product_fits(Decimal a, Decimal b) noexcept { return ((a.magnitude() | b.magnitude()) >> 48) == 0; }
+    // A product of magnitudes below 2^64 that fits 96 bits as it is: rounding
+    // it to 28 digits after the point can only make it smaller.
+    static bool product_fits(Decimal a, Decimal b) noexcept {
+        const uint128 ma = a.magnitude();
+        const uint128 mb = b.magnitude();
+        return (ma >> 64) == 0 && (mb >> 64) == 0 && ma * mb <= Decimal::kMaxMagnitude;
+    }
 
     static Checked failed(const char* fault) noexcept {
         Checked result(ZERO);
