@@ -32,6 +32,9 @@ public:
         if (fault_ != nullptr) throw DecimalFault(fault_);
         return value_;
     }
+    // The value, or else the fault `first` met: a retry that cannot hold its
+    // answer either reports what the first attempt ran into.
+    Decimal value_or_fault_of(Checked first) const { return (*this ? *this : first).value(); }
 
     // Where the plain operator cannot fault, it is used as it is, with its
     // inline paths for the commonest operands; elsewhere the checked form.

@@ -35,6 +35,6 @@ PowerOfTenUnits PowerOfTenUnits::around(Decimal largest) noexcept {
 
 Decimal PowerOfTenUnits::to_units(Decimal amount) const { return amount * power_of_ten(-exponent_); }
 
-Decimal PowerOfTenUnits::from_units(Decimal amount) const { return amount * power_of_ten(exponent_); }
+Checked PowerOfTenUnits::from_units(Checked amount) const { return amount * power_of_ten(exponent_); }
 
 }  // namespace quarlen

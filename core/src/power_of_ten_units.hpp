@@ -11,6 +11,7 @@
 // keeps its digits.
 #pragma once
 
+#include "core/src/checked.hpp"
 #include "decimal/decimal.hpp"
 
 namespace quarlen {
@@ -25,8 +26,9 @@ public:
     // An amount in these units: divided by the unit, exactly unless that
     // needs more than 28 digits after the point (then rounded half to even).
     Decimal to_units(Decimal amount) const;
-    // An amount in these units, back in the caller's: multiplied by the unit.
-    Decimal from_units(Decimal amount) const;
+    // An amount in these units, back in the caller's: multiplied by the
+    // unit, with the fault of an answer the caller's units cannot hold.
+    Checked from_units(Checked amount) const;
 
 private:
     explicit PowerOfTenUnits(int exponent) noexcept : exponent_(exponent) {}

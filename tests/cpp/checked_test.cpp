@@ -27,6 +27,8 @@ Decimal random_decimal(std::mt19937_64& engine) {
     return Decimal::from_parts(magnitude, static_cast<std::uint32_t>(engine() % 29), engine() % 2 == 0);
 }
 
+Decimal largest_value() { return Decimal::from_parts(Decimal::kMaxMagnitude, 0, false); }
+
 // The plain result's text, or its fault; and the checked one's the same way.
 template <class Plain>
 std::string plain_outcome(Plain plain) {
@@ -50,18 +52,23 @@ TEST(Checked, GivesThePlainOperatorsDigitsOrTheirFault) {
 }
 
 TEST(Checked, TheFirstFaultPassesThroughTheRestOfAFormula) {
-    const Checked overflowed = Checked(Decimal::from_parts(Decimal::kMaxMagnitude, 0, false)) * TWO;
+    const Checked largest = largest_value();
+    const Checked overflowed = largest * TWO;
     EXPECT_EQ(checked_outcome((overflowed / ZERO) + ONE), "Multiplication overflowed");
     EXPECT_EQ(checked_outcome(ONE + (Checked(ONE) / ZERO)), "Division by zero");
+    // A retry that cannot hold its answer reports the first attempt's fault.
+    EXPECT_EQ(fault_of([&] { (largest + ONE).value_or_fault_of(overflowed); }), "Multiplication overflowed");
+    EXPECT_EQ((largest - ONE).value_or_fault_of(overflowed).to_string(), "79228162514264337593543950334");
 }
 
 TEST(PowerOfTenUnits, PutTheLargestAmountNearAMillionAndConvertBackExactly) {
     const PowerOfTenUnits large = PowerOfTenUnits::around(dec("5000000000.123456789012345678"));
     EXPECT_EQ(large.to_units(dec("5000000000.123456789012345678")).to_string(), "5000000.000123456789012345678");
-    EXPECT_EQ(large.from_units(large.to_units(dec("7.5"))).to_string(), "7.5000");
+    EXPECT_EQ(large.from_units(large.to_units(dec("7.5")))->to_string(), "7.5000");
     const PowerOfTenUnits small = PowerOfTenUnits::around(dec("0.000000000002"));
     EXPECT_EQ(small.to_units(dec("0.000000000002")).to_string(), "2000000.000000000000");
-    EXPECT_EQ(small.from_units(dec("2000000")).to_string(), "0.000000000002000000");
+    EXPECT_EQ(small.from_units(dec("2000000"))->to_string(), "0.000000000002000000");
+    EXPECT_EQ(checked_outcome(large.from_units(largest_value())), "Multiplication overflowed");
     // Digits beyond the 28th place round half to even.
     EXPECT_EQ(large.to_units(dec("0.0000000000000000000000012500")).to_string(), "0.0000000000000000000000000012");
     EXPECT_EQ(large.to_units(dec("0.0000000000000000000000013500")).to_string(), "0.0000000000000000000000000014");

@@ -160,8 +160,7 @@ Sized<StableSwapPool::Invariant> StableSwapPool::solve_invariant() const {
     const PowerOfTenUnits units = PowerOfTenUnits::around(largest(reserves_));
     const Sized<SolvedInvariant> rescaled = newton_invariant(in_units(reserves_, units), amplification_);
     if (!rescaled) return std::unexpected(rescaled.error());
-    // Should even these units not hold it, the plain operators' fault.
-    return Invariant{units.from_units(rescaled->d.value()), rescaled->passes};
+    return Invariant{units.from_units(rescaled->d).value_or_fault_of(direct->d), rescaled->passes};
 }
 
 Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d) const {
@@ -177,7 +176,7 @@ Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d)
         const Sized<Checked> rescaled =
             raw_output(in_units(reserves_, units), amplification_, units.to_units(delta_in), units.to_units(d));
         if (!rescaled) return std::unexpected(rescaled.error());
-        raw = units.from_units(rescaled->value());
+        raw = units.from_units(*rescaled).value_or_fault_of(*direct);
     }
 
     const Decimal output_reserve = reserves_[1];

@@ -91,8 +91,7 @@ Sized<Decimal> VelodromeStablePool::solve_y(Decimal new_x) const {
     const Sized<Checked> rescaled =
         newton_balance(x, y, (x * x) + (y * y), units.to_units(new_x), units.to_units(ONE));
     if (!rescaled) return std::unexpected(rescaled.error());
-    // Should even these units not hold it, the plain operators' fault.
-    return units.from_units(rescaled->value());
+    return units.from_units(*rescaled).value_or_fault_of(*direct);
 }
 
 Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
@@ -111,7 +110,8 @@ Decimal VelodromeStablePool::marginal_rate() const {
     if (direct) return *direct * fee_retention_;
     // The rate is a ratio of amounts, the same in any units.
     const PowerOfTenUnits units = PowerOfTenUnits::around(max(reserve_x_, reserve_y_));
-    return rate_at_balances(units.to_units(reserve_x_), units.to_units(reserve_y_)).value() * fee_retention_;
+    const Checked rescaled = rate_at_balances(units.to_units(reserve_x_), units.to_units(reserve_y_));
+    return rescaled.value_or_fault_of(direct) * fee_retention_;
 }
 
 Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) const {
