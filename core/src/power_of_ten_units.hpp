@@ -3,12 +3,12 @@
 // The pool formulas are homogeneous in the token amounts: state every amount
 // in units of 10^e and the answer comes out in the same units. Where a
 // formula's intermediates leave the number's range in the caller's units (a
-// product of three reserves of a few thousand million passes 2^96 - 1, one of
-// three amounts below a ten-thousandth of a millionth vanishes below 10^-28),
-// a curve computes it again in units in which its amounts are of ordinary
-// size and converts the answer back. It does so only where the computation in
-// the caller's units failed, so every answer that could be computed there
-// keeps its digits.
+// product of three reserves of a few thousand million passes 2^96 - 1; one of
+// three reserves of a ten-thousand-millionth rounds to zero at 28 places), a
+// curve computes it again in units in which its amounts are of ordinary size
+// and converts the answer back. It does so only where the computation in the
+// caller's units failed, so every answer that could be computed there keeps
+// its digits.
 #pragma once
 
 #include "core/src/checked.hpp"

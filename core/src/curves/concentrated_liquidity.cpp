@@ -160,7 +160,7 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
         const Decimal root_of = radicand ? *radicand : f / reference_price;
         const std::optional<Decimal> root = root_of.sqrt();
         if (!root) return invalid(got("failed to compute sqrt of radicand ", root_of));
-        const Decimal r = radicand ? *root : L * *root;
+        const Decimal r = radicand ? *root : (Checked(L) * *root).value_or_fault_of(radicand);
         const Decimal to_stationary = (r - x) / f;
         const Decimal capacity = gross_capacity(range, x, f);
         if (to_stationary <= capacity) {
