@@ -43,13 +43,13 @@ class SafeRange:
 FEE_RETENTION = "fee_retention from 0.5 to 1"
 SAFE_RANGES: dict[str, SafeRange] = {
     "PyCpmm": SafeRange((-12, 11), (-6, 6), FEE_RETENTION),
-    "PyStableSwap": SafeRange((-12, 14), (-6, 6), "2 to 8 coins, amplification 1 to 10^4, reserves within a "
+    "PyStableSwap": SafeRange((-12, 20), (-6, 6), "2 to 8 coins, amplification 1 to 10^4, reserves within a "
                                                  "factor of 1000 of each other; " + FEE_RETENTION),
-    "PyPmm": SafeRange((-12, 14), (-6, 6), "k from 10^-6 to 10"),
-    "PyConcentratedLiquidity": SafeRange((-12, 20), (-6, 6), FEE_RETENTION),
+    "PyPmm": SafeRange((-12, 20), (-6, 6), "k from 10^-6 to 10"),
+    "PyConcentratedLiquidity": SafeRange((-12, 24), (-6, 6), FEE_RETENTION),
     "PyBalancerWeightedPool": SafeRange((-6, 14), (-6, 6), "2 to 4 assets, weights from 0.01; " + FEE_RETENTION),
     "PyVelodromeStable": SafeRange((-12, 14), (-6, 6), FEE_RETENTION),
-    "PyDlmmBook": SafeRange((-12, 14), (-6, 6), FEE_RETENTION),
+    "PyDlmmBook": SafeRange((-12, 20), (-6, 6), FEE_RETENTION),
     # To be confirmed: its solver is being replaced.
     "PyCurveCryptoSwap": SafeRange((-6, 9), (-6, 6), "balances within a factor of 2, amplification 10 to 400, "
                                                     "gamma 0.000145 to 0.001; " + FEE_RETENTION),
