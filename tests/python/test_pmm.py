@@ -22,6 +22,9 @@ class TestQuote:
             (REVERSE, 100, "111.11111111111111111111111111"),  # 100 / (1 - 0.1)
             # 900 in the reverse regime alone would pay 9000: capped at Q.
             (REVERSE, 900, "1000"),
+            # A hair short of the pole the output would pass the number's
+            # range: it is capped at Q too, not an internal fault.
+            (POLE, "99.99999999999999999999999999", "1000"),
             (NORMAL, "0.00", "0"),
         ],
     )

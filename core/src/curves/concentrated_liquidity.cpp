@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/src/checked.hpp"
+
 namespace quarlen {
 
 namespace {
@@ -151,10 +153,15 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
         }
         // r is the X side L / sqrt(P_new) at the price where f * P_new equals
         // the reference price; the gross input to get there is (r - x) / f.
-        const Decimal radicand = ((x * y) * f) / reference_price;
-        const std::optional<Decimal> r = radicand.sqrt();
-        if (!r) return invalid(got("failed to compute sqrt of radicand ", radicand));
-        const Decimal to_stationary = (*r - x) / f;
+        // x * y is L^2, which passes 2^96 - 1 for liquidity from about 2.8e14,
+        // and a small price lifts the quotient past it sooner. There the root
+        // is taken as L * sqrt(f / P): the same value, every factor in range.
+        const Checked radicand = ((Checked(x) * y) * f) / reference_price;
+        const Decimal root_of = radicand ? *radicand : f / reference_price;
+        const std::optional<Decimal> root = root_of.sqrt();
+        if (!root) return invalid(got("failed to compute sqrt of radicand ", root_of));
+        const Decimal r = radicand ? *root : (Checked(L) * *root).value_or_fault_of(radicand);
+        const Decimal to_stationary = (r - x) / f;
         const Decimal capacity = gross_capacity(range, x, f);
         if (to_stationary <= capacity) {
             size = cumulative + max(to_stationary, ZERO);

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/src/checked.hpp"
 #include "core/src/golden_section.hpp"
 #include "decimal/powers.hpp"
 
@@ -54,16 +55,19 @@ Sized<Decimal> Pmm::quote(Decimal delta_in) const {
     const Decimal reverse_in = min(delta_in, room);
     const Decimal normal_in = delta_in - reverse_in;
 
-    Decimal reverse_out = ZERO;
+    // Just short of the pole the reverse output can pass the number's range:
+    // it is then far beyond the quote reserve, which caps every quote.
+    Checked reverse_out = ZERO;
     if (reverse_in.is_positive()) {
         const Decimal denominator = ONE - ((k_ * reverse_in) * oracle_price_);
         if (!denominator.is_positive()) return invalid("delta_in reaches the reverse-regime pole");
-        reverse_out = (reverse_in * oracle_price_) / denominator;
+        reverse_out = Checked(reverse_in * oracle_price_) / denominator;
     }
     Decimal normal_out = ZERO;
     if (normal_in.is_positive()) normal_out = (normal_in * oracle_price_) / (ONE + ((k_ * normal_in) * oracle_price_));
 
-    return min(reverse_out + normal_out, quote_reserve_);
+    const Checked total = reverse_out + normal_out;
+    return total ? min(*total, quote_reserve_) : quote_reserve_;
 }
 
 Decimal Pmm::search_bound() const {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/src/checked.hpp"
+#include "core/src/power_of_ten_units.hpp"
 #include "decimal/powers.hpp"
 
 namespace quarlen {
@@ -19,23 +21,107 @@ constexpr std::uint32_t kMaxSearchSteps = 256;
 
 // |next - current| relative to |current|; the absolute change when current
 // is zero, where the ratio has no meaning.
-Decimal relative_change(Decimal next, Decimal current) {
-    const Decimal change = (next - current).abs();
-    return current.is_zero() ? change : change / current.abs();
+Checked relative_change(Checked next, Checked current) {
+    const Checked difference = next - current;
+    if (!difference) return difference;
+    const Checked change = difference->abs();
+    return current->is_zero() ? change : change / current->abs();
 }
+
+// The solves below take their amounts in any one unit: every term of the
+// invariant is homogeneous in the reserves and D. Each returns the fault of
+// the first step that left the number's range in its Checked.
 
 // Newton on y^2 + (b - D) y = c for the new balance y of the output coin,
 // starting from y = D.
-Sized<Decimal> solve_output_balance(Decimal b, Decimal c, Decimal d) {
-    Decimal y = d;
+Sized<Checked> solve_output_balance(Checked b, Checked c, Checked d) {
+    Checked y = d;
     for (std::uint32_t pass = 1; pass <= kMaxNewtonPasses; ++pass) {
-        const Decimal denominator = ((TWO * y) + b) - d;
-        if (denominator.is_zero()) return did_not_converge(pass);
-        const Decimal next = ((y * y) + c) / denominator;
-        if (relative_change(next, y) < kTolerance) return next;
+        const Checked denominator = ((TWO * y) + b) - d;
+        if (!denominator) return denominator;
+        if (denominator->is_zero()) return did_not_converge(pass);
+        const Checked next = ((y * y) + c) / denominator;
+        const Checked change = relative_change(next, y);
+        if (!change) return change;
+        if (*change < kTolerance) return next;
         y = next;
     }
     return did_not_converge(kMaxNewtonPasses);
+}
+
+struct SolvedInvariant {
+    Checked d;
+    std::uint32_t passes;
+};
+
+// Newton on A*NN*S + D = A*NN*D + D^(n+1) / (NN * prod x), from D = S.
+Sized<SolvedInvariant> newton_invariant(const std::vector<Decimal>& reserves, Decimal amplification) {
+    const std::uint64_t n = reserves.size();
+    const Decimal coins = Decimal::from_u64(n);
+    const Decimal coins_plus_one = Decimal::from_u64(n + 1);
+    // Faults with "Pow overflowed" from 22 coins on, in any unit.
+    const Decimal coins_power = powi(coins, n);
+    Checked sum = ZERO;
+    for (const Decimal reserve : reserves) sum = sum + reserve;
+
+    Checked d = sum;
+    for (std::uint32_t pass = 1; pass <= kMaxNewtonPasses; ++pass) {
+        // D^(n+1) / (n^n * prod x), one reserve at a time so it stays in range.
+        Checked d_product = d;
+        for (const Decimal reserve : reserves) d_product = (d_product * d) / (Checked(coins) * reserve);
+        const Checked ann = Checked(amplification) * coins_power;
+        const Checked numerator = ((ann * sum) + (d_product * coins)) * d;
+        const Checked denominator = ((ann - ONE) * d) + (coins_plus_one * d_product);
+        if (!numerator) return SolvedInvariant{numerator, pass};
+        if (!denominator) return SolvedInvariant{denominator, pass};
+        if (denominator->is_zero()) return did_not_converge(pass);
+        const Checked next = numerator / denominator;
+        const Checked change = relative_change(next, d);
+        if (!change) return SolvedInvariant{change, pass};
+        if (*change < kTolerance) return SolvedInvariant{next, pass};
+        d = next;
+    }
+    return did_not_converge(kMaxNewtonPasses);
+}
+
+// x_1 less its balance once delta_in of coin 0 is paid in, for the invariant d.
+Sized<Checked> raw_output(const std::vector<Decimal>& reserves, Decimal amplification, Checked delta_in, Checked d) {
+    const std::uint64_t n = reserves.size();
+    const Decimal coins = Decimal::from_u64(n);
+    const Checked ann = Checked(amplification) * powi(coins, n);
+    const Checked new_input = Checked(reserves[0]) + delta_in;
+
+    // The invariant's terms over every coin but the output one: their sum S'
+    // and c = D^(n+1) / (n^n * Ann * prod x), built up one coin at a time.
+    Checked c = d;
+    Checked partial_sum = ZERO;
+    for (std::size_t k = 0; k < reserves.size(); ++k) {
+        if (k == 1) continue;
+        const Checked x = k == 0 ? new_input : Checked(reserves[k]);
+        partial_sum = partial_sum + x;
+        c = (c * d) / (x * coins);
+    }
+    c = (c * d) / (ann * coins);
+    const Checked b = partial_sum + (d / ann);
+    if (!c) return c;
+    if (!b) return b;
+
+    const Sized<Checked> new_output = solve_output_balance(b, c, d);
+    if (!new_output || !*new_output) return new_output;
+    return Checked(reserves[1]) - *new_output;
+}
+
+// The largest of the amounts; the amounts stated in `units`.
+Decimal largest(const std::vector<Decimal>& amounts) {
+    Decimal result = ZERO;
+    for (const Decimal amount : amounts) result = max(result, amount);
+    return result;
+}
+std::vector<Decimal> in_units(const std::vector<Decimal>& amounts, const PowerOfTenUnits& units) {
+    std::vector<Decimal> result;
+    result.reserve(amounts.size());
+    for (const Decimal amount : amounts) result.push_back(units.to_units(amount));
+    return result;
 }
 
 }  // namespace
@@ -63,57 +149,37 @@ bool StableSwapPool::is_well_posed() const noexcept {
 }
 
 Sized<StableSwapPool::Invariant> StableSwapPool::solve_invariant() const {
-    const std::uint64_t n = reserves_.size();
-    const Decimal coins = Decimal::from_u64(n);
-    const Decimal coins_plus_one = Decimal::from_u64(n + 1);
-    // Faults with "Pow overflowed" from 22 coins on.
-    const Decimal coins_power = powi(coins, n);
-    Decimal sum = ZERO;
-    for (const Decimal reserve : reserves_) sum = sum + reserve;
+    const Sized<SolvedInvariant> direct = newton_invariant(reserves_, amplification_);
+    if (!direct) return std::unexpected(direct.error());
+    if (direct->d) return Invariant{*direct->d, direct->passes};
 
-    // Newton on A*NN*S + D = A*NN*D + D^(n+1) / (NN * prod x), from D = S.
-    Decimal d = sum;
-    for (std::uint32_t pass = 1; pass <= kMaxNewtonPasses; ++pass) {
-        // D^(n+1) / (n^n * prod x), one reserve at a time so it stays in range.
-        Decimal d_product = d;
-        for (const Decimal reserve : reserves_) d_product = (d_product * d) / (coins * reserve);
-        const Decimal ann = amplification_ * coins_power;
-        const Decimal numerator = ((ann * sum) + (d_product * coins)) * d;
-        const Decimal denominator = ((ann - ONE) * d) + (coins_plus_one * d_product);
-        if (denominator.is_zero()) return did_not_converge(pass);
-        const Decimal next = numerator / denominator;
-        if (relative_change(next, d) < kTolerance) return Invariant{next, pass};
-        d = next;
-    }
-    return did_not_converge(kMaxNewtonPasses);
+    // A * n^n * S * D passes 2^96 - 1 for large pools with many coins or a
+    // high amplification, and D^(n+1) / (n^n * prod x) * D for very
+    // unbalanced ones: solve again with the reserves in units where the
+    // largest is about a million. D scales with them.
+    const PowerOfTenUnits units = PowerOfTenUnits::around(largest(reserves_));
+    const Sized<SolvedInvariant> rescaled = newton_invariant(in_units(reserves_, units), amplification_);
+    if (!rescaled) return std::unexpected(rescaled.error());
+    return Invariant{units.from_units(rescaled->d).value_or_fault_of(direct->d), rescaled->passes};
 }
 
 Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d) const {
     if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
 
-    const std::uint64_t n = reserves_.size();
-    const Decimal coins = Decimal::from_u64(n);
-    const Decimal ann = amplification_ * powi(coins, n);
-    const Decimal new_input = reserves_[0] + delta_in;
-
-    // The invariant's terms over every coin but the output one: their sum S'
-    // and c = D^(n+1) / (n^n * Ann * prod x), built up one coin at a time.
-    Decimal c = d;
-    Decimal partial_sum = ZERO;
-    for (std::size_t k = 0; k < reserves_.size(); ++k) {
-        if (k == 1) continue;
-        const Decimal x = k == 0 ? new_input : reserves_[k];
-        partial_sum = partial_sum + x;
-        c = (c * d) / (x * coins);
+    const Sized<Checked> direct = raw_output(reserves_, amplification_, delta_in, d);
+    if (!direct) return std::unexpected(direct.error());
+    Decimal raw = **direct;
+    if (!*direct) {
+        // Out of range as the invariant above can be: the same quote with
+        // every amount in units where the largest is about a million.
+        const PowerOfTenUnits units = PowerOfTenUnits::around(max(largest(reserves_), max(delta_in, d)));
+        const Sized<Checked> rescaled =
+            raw_output(in_units(reserves_, units), amplification_, units.to_units(delta_in), units.to_units(d));
+        if (!rescaled) return std::unexpected(rescaled.error());
+        raw = units.from_units(*rescaled).value_or_fault_of(*direct);
     }
-    c = (c * d) / (ann * coins);
-    const Decimal b = partial_sum + (d / ann);
-
-    const Sized<Decimal> new_output = solve_output_balance(b, c, d);
-    if (!new_output) return new_output;
 
     const Decimal output_reserve = reserves_[1];
-    Decimal raw = output_reserve - *new_output;
     if (raw.is_negative()) {
         // The Newton residue can leave the balance a hair above x_1 for tiny
         // inputs; that is a zero output, anything larger is a real failure.

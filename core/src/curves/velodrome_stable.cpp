@@ -1,6 +1,8 @@
 #include "core/src/curves/velodrome_stable.hpp"
 
+#include "core/src/checked.hpp"
 #include "core/src/golden_section.hpp"
+#include "core/src/power_of_ten_units.hpp"
 
 #include <cstdint>
 
@@ -19,6 +21,49 @@ constexpr Decimal kSearchTolerance = Decimal::from_parts(1, 6, false);
 // ...or after this many passes, which is not an error.
 constexpr std::uint32_t kSearchPasses = 128;
 
+// Newton on F(y) = y * (new_x^2 + y^2) - target, with target = k / new_x,
+// from the pool's own y, the amounts stated in any one unit; `one` is the
+// amount 1 in that unit, below which the convergence test is absolute. The
+// Checked holds the fault of the first step that left the number's range.
+Sized<Checked> newton_balance(Checked x, Checked y, Checked sum_of_squares, Checked new_x, Decimal one) {
+    const Checked new_x_squared = new_x * new_x;
+    // k / new_x with k = x * y * (x^2 + y^2) never formed whole: dividing x
+    // by new_x first keeps the product in range for larger reserves.
+    const Checked target = ((x / new_x) * y) * sum_of_squares;
+    if (!new_x_squared) return new_x_squared;
+    if (!target) return target;
+
+    Checked current = y;
+    for (std::uint32_t pass = 1; pass <= kNewtonPasses; ++pass) {
+        const Checked y_squared = current * current;
+        const Checked residual = (current * (new_x_squared + y_squared)) - target;
+        if (!residual) return residual;
+        const Checked slope = (THREE * y_squared) + new_x_squared;
+        if (!slope) return slope;
+        if (!slope->is_positive()) return did_not_converge(pass);
+        const Checked next = current - (residual / slope);
+        if (!next) return next;
+        // Absolute below 1, relative above it; a step exactly at the bound settles.
+        const Checked step = current - next;
+        const Checked settles_within = Checked(kNewtonTolerance) * max(next->abs(), one);
+        if (!step) return step;
+        if (!settles_within) return settles_within;
+        if (step->abs() <= *settles_within) return next;
+        current = next;
+    }
+    return did_not_converge(kNewtonPasses);
+}
+
+// dy/dx of the invariant at balances x and y, before the fee:
+// y (3x^2 + y^2) / x (x^2 + 3y^2), in any one unit.
+Checked rate_at_balances(Checked x, Checked y) {
+    const Checked x_squared = x * x;
+    const Checked y_squared = y * y;
+    const Checked numerator = y * ((THREE * x_squared) + y_squared);
+    const Checked denominator = x * (x_squared + (THREE * y_squared));
+    return numerator / denominator;
+}
+
 }  // namespace
 
 Sized<VelodromeStablePool> VelodromeStablePool::create(Decimal reserve_x, Decimal reserve_y, Decimal fee_retention) {
@@ -32,24 +77,21 @@ Sized<VelodromeStablePool> VelodromeStablePool::create(Decimal reserve_x, Decima
 
 Sized<Decimal> VelodromeStablePool::solve_y(Decimal new_x) const {
     if (!new_x.is_positive()) return invalid(got("x_new must be > 0, got ", new_x));
-    const Decimal new_x_squared = new_x * new_x;
-    // k / new_x with k = x * y * (x^2 + y^2) never formed whole: dividing x
-    // by new_x first keeps the product in range for large reserves.
-    const Decimal target = ((reserve_x_ / new_x) * reserve_y_) * sum_of_squares_;
+    const Sized<Checked> direct = newton_balance(reserve_x_, reserve_y_, sum_of_squares_, new_x, ONE);
+    if (!direct) return std::unexpected(direct.error());
+    if (*direct) return **direct;
 
-    // Newton on F(y) = y * (new_x^2 + y^2) - target, from the pool's own y.
-    Decimal y = reserve_y_;
-    for (std::uint32_t pass = 1; pass <= kNewtonPasses; ++pass) {
-        const Decimal y_squared = y * y;
-        const Decimal residual = (y * (new_x_squared + y_squared)) - target;
-        const Decimal slope = (THREE * y_squared) + new_x_squared;
-        if (!slope.is_positive()) return did_not_converge(pass);
-        const Decimal next = y - (residual / slope);
-        // Absolute below 1, relative above it; a step exactly at the bound settles.
-        if ((y - next).abs() <= kNewtonTolerance * max(next.abs(), ONE)) return next;
-        y = next;
-    }
-    return did_not_converge(kNewtonPasses);
+    // The cubes pass 2^96 - 1 from reserves of a few thousand million (or
+    // vanish for amounts near 10^-10): solve the same pool in units where the
+    // larger of new_x and y is about a million. new_x >= x, since the input
+    // is never negative.
+    const PowerOfTenUnits units = PowerOfTenUnits::around(max(new_x, reserve_y_));
+    const Decimal x = units.to_units(reserve_x_);
+    const Decimal y = units.to_units(reserve_y_);
+    const Sized<Checked> rescaled =
+        newton_balance(x, y, (x * x) + (y * y), units.to_units(new_x), units.to_units(ONE));
+    if (!rescaled) return std::unexpected(rescaled.error());
+    return units.from_units(*rescaled).value_or_fault_of(*direct);
 }
 
 Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
@@ -64,12 +106,12 @@ Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
 }
 
 Decimal VelodromeStablePool::marginal_rate() const {
-    // dy/dx of the invariant at the current balances: y(3x^2 + y^2) / x(x^2 + 3y^2).
-    const Decimal x_squared = reserve_x_ * reserve_x_;
-    const Decimal y_squared = reserve_y_ * reserve_y_;
-    const Decimal numerator = reserve_y_ * ((THREE * x_squared) + y_squared);
-    const Decimal denominator = reserve_x_ * (x_squared + (THREE * y_squared));
-    return (numerator / denominator) * fee_retention_;
+    const Checked direct = rate_at_balances(reserve_x_, reserve_y_);
+    if (direct) return *direct * fee_retention_;
+    // The rate is a ratio of amounts, the same in any units.
+    const PowerOfTenUnits units = PowerOfTenUnits::around(max(reserve_x_, reserve_y_));
+    const Checked rescaled = rate_at_balances(units.to_units(reserve_x_), units.to_units(reserve_y_));
+    return rescaled.value_or_fault_of(direct) * fee_retention_;
 }
 
 Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) const {
