@@ -1,0 +1,184 @@
+// The one piece of process-wide mutable state in quarlen. Everything else is
+// a value owned by a call; this is not, because starting threads on every
+// call would cost more than the work they share on small portfolios. So the
+// threads are started once, on first use, and kept: one pool per process,
+// synchronized internally, reached only through run_indexed.
+//
+// fork() copies only the calling thread, so a child inherits a pool whose
+// threads stayed in the parent (and whose locks one of them may have held at
+// that moment). The pool records the process that started it; a child that
+// finds someone else's pool leaves it untouched and starts its own.
+//
+// At exit the threads are stopped and joined. The pool's memory is never
+// freed: a thread the interpreter did not stop (a daemon thread inside a
+// portfolio call) may still be finishing its pass on the calling side, and
+// it must find the pool's locks where they were.
+#include "core/src/worker_pool.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace quarlen {
+
+namespace {
+
+// More threads than this only add contention for the index.
+constexpr std::size_t kMostThreads = 256;
+
+std::size_t threads_from_environment() {
+    const char* text = std::getenv("QUARLEN_THREADS");
+    if (text != nullptr && *text != '\0') {
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(text, &end, 10);
+        if (*end == '\0' && value >= 1 && std::string_view(text).find('-') == std::string_view::npos)
+            return value < kMostThreads ? static_cast<std::size_t>(value) : kMostThreads;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : (cores < kMostThreads ? cores : kMostThreads);
+}
+
+// One call of run_indexed, living on the caller's stack while it runs.
+struct Job {
+    Job(const std::function<void(std::size_t)>& work, std::size_t size) : task(&work), count(size) {}
+
+    const std::function<void(std::size_t)>* task;
+    std::size_t count;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;  // the first exception; written under the pool's mutex
+};
+
+class WorkerPool {
+public:
+    explicit WorkerPool(std::size_t threads) : owner_(getpid()), threads_(threads) {
+        workers_.reserve(threads - 1);
+        for (std::size_t n = 1; n < threads; ++n) workers_.emplace_back([this] { work(); });
+    }
+
+    pid_t owner() const noexcept { return owner_; }
+    std::size_t threads() const noexcept { return threads_; }
+
+    // Runs the job on the workers and the calling thread; false (nothing
+    // run) when the workers are taken by another caller or shut down.
+    bool try_run(Job& job) {
+        const std::unique_lock<std::mutex> one_caller(caller_mutex_, std::try_to_lock);
+        if (!one_caller.owns_lock()) return false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) return false;
+            job_ = &job;
+            ++generation_;
+        }
+        wake_.notify_all();
+        take_tasks(job);
+        // Every index is claimed; wait for the workers still running one. A
+        // worker that wakes only now finds no job and goes back to sleep.
+        std::unique_lock<std::mutex> lock(mutex_);
+        job_ = nullptr;
+        done_.wait(lock, [this] { return active_ == 0; });
+        return true;
+    }
+
+    void shut_down() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) return;
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+    }
+
+private:
+    void work() {
+        std::uint64_t seen = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (stopping_) return;
+            seen = generation_;
+            Job* job = job_;
+            if (job == nullptr) continue;
+            ++active_;
+            lock.unlock();
+            take_tasks(*job);
+            lock.lock();
+            if (--active_ == 0) done_.notify_all();
+        }
+    }
+
+    void take_tasks(Job& job) {
+        while (!job.failed.load(std::memory_order_relaxed)) {
+            const std::size_t index = job.next.fetch_add(1, std::memory_order_relaxed);
+            if (index >= job.count) return;
+            try {
+                (*job.task)(index);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (!job.error) job.error = std::current_exception();
+                job.failed.store(true, std::memory_order_relaxed);
+            }
+        }
+    }
+
+    const pid_t owner_;
+    const std::size_t threads_;
+    std::mutex caller_mutex_;  // one job at a time
+    std::mutex mutex_;         // guards everything below
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Job* job_ = nullptr;
+    std::uint64_t generation_ = 0;
+    std::size_t active_ = 0;  // workers inside the current job
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+std::atomic<WorkerPool*> g_pool{nullptr};
+
+// This process's pool, started on first use.
+WorkerPool& pool() {
+    WorkerPool* current = g_pool.load(std::memory_order_acquire);
+    if (current != nullptr && current->owner() == getpid()) return *current;
+    // None yet, or one inherited across fork: start ours. Should another
+    // thread start one at the same time, the first to publish it wins.
+    auto* fresh = new WorkerPool(threads_from_environment());
+    if (g_pool.compare_exchange_strong(current, fresh, std::memory_order_acq_rel)) return *fresh;
+    fresh->shut_down();
+    delete fresh;
+    return *current;
+}
+
+struct ShutDownAtExit {
+    ~ShutDownAtExit() {
+        WorkerPool* current = g_pool.load(std::memory_order_acquire);
+        if (current != nullptr && current->owner() == getpid()) current->shut_down();
+    }
+} g_shut_down_at_exit;
+
+}  // namespace
+
+std::size_t worker_thread_count() { return pool().threads(); }
+
+void run_indexed(std::size_t count, const std::function<void(std::size_t)>& task) {
+    Job job(task, count);
+    if (count > 1) {
+        WorkerPool& workers = pool();
+        if (workers.threads() > 1 && workers.try_run(job)) {
+            if (job.error) std::rethrow_exception(job.error);
+            return;
+        }
+    }
+    for (std::size_t index = 0; index < count; ++index) task(index);
+}
+
+}  // namespace quarlen
