@@ -88,26 +88,52 @@ Sized<StableSwapPool::Invariant> StableSwapPool::solve_invariant() const {
     return did_not_converge(kMaxNewtonPasses);
 }
 
+const StableSwapPool::QuoteTerms& StableSwapPool::quote_terms() const {
+    return quote_terms_.get([this] {
+        const std::uint64_t n = reserves_.size();
+        const Decimal coins = Decimal::from_u64(n);
+        const Decimal ann = amplification_ * powi(coins, n);
+        return QuoteTerms{coins, ann, ann.checked_mul(coins)};
+    });
+}
+
+const Sized<StableSwapPool::Solved>& StableSwapPool::solved() const {
+    return solved_.get([this]() -> Sized<Solved> {
+        const Sized<Invariant> invariant = solve_invariant();
+        if (!invariant) return std::unexpected(invariant.error());
+        const Decimal d = invariant->d;
+        // The solve formed Ann on its way to D, so the terms cannot fault here.
+        const Decimal ann = quote_terms().ann;
+        return Solved{d, d.checked_mul(d), d.checked_div(ann)};
+    });
+}
+
 Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d) const {
+    return quote_on(delta_in, Solved{d, std::nullopt, std::nullopt});
+}
+
+Sized<Decimal> StableSwapPool::quote_on(Decimal delta_in, const Solved& solved) const {
     if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
 
-    const std::uint64_t n = reserves_.size();
-    const Decimal coins = Decimal::from_u64(n);
-    const Decimal ann = amplification_ * powi(coins, n);
+    const QuoteTerms& terms = quote_terms();
+    const Decimal coins = terms.coins;
+    const Decimal d = solved.d;
     const Decimal new_input = reserves_[0] + delta_in;
 
     // The invariant's terms over every coin but the output one: their sum S'
-    // and c = D^(n+1) / (n^n * Ann * prod x), built up one coin at a time.
+    // and c = D^(n+1) / (n^n * Ann * prod x), built up one coin at a time
+    // (c starts at D, so the first step's c * D is D^2).
     Decimal c = d;
     Decimal partial_sum = ZERO;
     for (std::size_t k = 0; k < reserves_.size(); ++k) {
         if (k == 1) continue;
         const Decimal x = k == 0 ? new_input : reserves_[k];
         partial_sum = partial_sum + x;
-        c = (c * d) / (x * coins);
+        const Decimal product = k == 0 && solved.d_squared ? *solved.d_squared : c * d;
+        c = product / (x * coins);
     }
-    c = (c * d) / (ann * coins);
-    const Decimal b = partial_sum + (d / ann);
+    c = (c * d) / (terms.ann_coins ? *terms.ann_coins : terms.ann * coins);
+    const Decimal b = partial_sum + (solved.d_over_ann ? *solved.d_over_ann : d / terms.ann);
 
     const Sized<Decimal> new_output = solve_output_balance(b, c, d);
     if (!new_output) return new_output;
@@ -128,22 +154,23 @@ Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d)
 
 Sized<Decimal> StableSwapPool::quote(Decimal delta_in) const {
     // The invariant's failure comes first, even for a negative delta_in.
-    const Sized<Invariant> invariant = solve_invariant();
-    if (!invariant) return std::unexpected(invariant.error());
-    return quote_with_invariant(delta_in, invariant->d);
+    const Sized<Solved>& pool_solved = solved();
+    if (!pool_solved) return std::unexpected(pool_solved.error());
+    return quote_on(delta_in, *pool_solved);
 }
 
 Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
     if (!is_well_posed()) return did_not_converge(0);
 
-    const Sized<Invariant> invariant = solve_invariant();
-    if (!invariant) return std::unexpected(invariant.error());
-    const Decimal d = invariant->d;
-    const auto quote_at = [this, d](Decimal size) { return quote_with_invariant(size, d); };
+    const Sized<Solved>& pool_solved = solved();
+    if (!pool_solved) return std::unexpected(pool_solved.error());
+    const Solved& on_invariant = *pool_solved;
+    const auto quote_at = [this, &on_invariant](Decimal size) { return quote_on(size, on_invariant); };
 
     // The finite-difference step: a thousandth of x_0.
-    const Decimal step = reserves_[0] * kTolerance.sqrt().value_or(kFallbackStepShare);
+    static const Decimal step_share = kTolerance.sqrt().value_or(kFallbackStepShare);
+    const Decimal step = reserves_[0] * step_share;
 
     // Marginal profit at `size`: a difference quotient of the quote minus the
     // price, centred where it can be and one-sided at the left end.

@@ -64,12 +64,14 @@ Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
 }
 
 Decimal VelodromeStablePool::marginal_rate() const {
-    // dy/dx of the invariant at the current balances: y(3x^2 + y^2) / x(x^2 + 3y^2).
-    const Decimal x_squared = reserve_x_ * reserve_x_;
-    const Decimal y_squared = reserve_y_ * reserve_y_;
-    const Decimal numerator = reserve_y_ * ((THREE * x_squared) + y_squared);
-    const Decimal denominator = reserve_x_ * (x_squared + (THREE * y_squared));
-    return (numerator / denominator) * fee_retention_;
+    return marginal_rate_.get([this] {
+        // dy/dx of the invariant at the current balances: y(3x^2 + y^2) / x(x^2 + 3y^2).
+        const Decimal x_squared = reserve_x_ * reserve_x_;
+        const Decimal y_squared = reserve_y_ * reserve_y_;
+        const Decimal numerator = reserve_y_ * ((THREE * x_squared) + y_squared);
+        const Decimal denominator = reserve_x_ * (x_squared + (THREE * y_squared));
+        return (numerator / denominator) * fee_retention_;
+    });
 }
 
 Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) const {
