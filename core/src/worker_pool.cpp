@@ -1,21 +1,19 @@
 // The one piece of process-wide mutable state in quarlen. Everything else is
 // a value owned by a call; this is not, because starting threads on every
 // call would cost more than the work they share on small portfolios. So the
-// threads are started once, on first use, and kept: one pool per process,
+// threads are started on first use and kept: one pool per process,
 // synchronized internally, reached only through run_indexed.
 //
-// fork() copies only the calling thread, so a child inherits a pool whose
-// threads stayed in the parent (and whose locks one of them may have held at
-// that moment). The pool records the process that started it; a child that
-// finds someone else's pool leaves it untouched and starts its own.
+// fork() copies only the calling thread, so the threads are stopped just
+// before a fork (after any pass in flight has finished) and started again,
+// in parent and child alike, when the next pass needs them. Nothing is held
+// across the fork, and the process forks with no thread of ours running.
 //
-// At exit the threads are stopped and joined. The pool's memory is never
-// freed: a thread the interpreter did not stop (a daemon thread inside a
-// portfolio call) may still be finishing its pass on the calling side, and
-// it must find the pool's locks where they were.
+// At exit the threads are stopped and joined, and later passes run on their
+// caller.
 #include "core/src/worker_pool.hpp"
 
-#include <unistd.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -24,6 +22,7 @@
 #include <exception>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -59,22 +58,18 @@ struct Job {
 
 class WorkerPool {
 public:
-    explicit WorkerPool(std::size_t threads) : owner_(getpid()), threads_(threads) {
-        workers_.reserve(threads - 1);
-        for (std::size_t n = 1; n < threads; ++n) workers_.emplace_back([this] { work(); });
-    }
+    explicit WorkerPool(std::size_t threads) : threads_(threads) {}
 
-    pid_t owner() const noexcept { return owner_; }
     std::size_t threads() const noexcept { return threads_; }
 
     // Runs the job on the workers and the calling thread; false (nothing
-    // run) when the workers are taken by another caller or shut down.
+    // run) when the workers are taken by another caller, cannot be started,
+    // or were shut down at exit.
     bool try_run(Job& job) {
         const std::unique_lock<std::mutex> one_caller(caller_mutex_, std::try_to_lock);
-        if (!one_caller.owns_lock()) return false;
+        if (!one_caller.owns_lock() || closed_ || !start_workers()) return false;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return false;
             job_ = &job;
             ++generation_;
         }
@@ -88,20 +83,50 @@ public:
         return true;
     }
 
-    void shut_down() {
+    // Waits for a pass in flight to end and stops the workers; until
+    // after_fork, no pass can start.
+    void before_fork() {
+        caller_mutex_.lock();
+        stop_workers();
+    }
+    void after_fork() { caller_mutex_.unlock(); }
+
+    void close() {
+        const std::lock_guard<std::mutex> one_caller(caller_mutex_);
+        stop_workers();
+        closed_ = true;
+    }
+
+private:
+    // With caller_mutex_ held.
+    bool start_workers() {
+        if (!workers_.empty()) return true;
+        try {
+            workers_.reserve(threads_ - 1);
+            for (std::size_t n = 1; n < threads_; ++n) workers_.emplace_back([this] { work(); });
+            return true;
+        } catch (const std::system_error&) {
+            stop_workers();  // the process allows no more threads: run on the caller
+            return false;
+        }
+    }
+
+    // With caller_mutex_ held, so no job is in flight.
+    void stop_workers() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
             stopping_ = true;
         }
         wake_.notify_all();
         for (std::thread& worker : workers_) worker.join();
+        workers_.clear();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = false;
     }
 
-private:
     void work() {
-        std::uint64_t seen = 0;
         std::unique_lock<std::mutex> lock(mutex_);
+        std::uint64_t seen = generation_;
         for (;;) {
             wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
             if (stopping_) return;
@@ -130,40 +155,50 @@ private:
         }
     }
 
-    const pid_t owner_;
     const std::size_t threads_;
-    std::mutex caller_mutex_;  // one job at a time
-    std::mutex mutex_;         // guards everything below
+    std::mutex caller_mutex_;  // one job at a time; guards workers_ and closed_
+    std::vector<std::thread> workers_;
+    bool closed_ = false;
+    std::mutex mutex_;  // guards what follows
     std::condition_variable wake_;
     std::condition_variable done_;
     Job* job_ = nullptr;
     std::uint64_t generation_ = 0;
     std::size_t active_ = 0;  // workers inside the current job
     bool stopping_ = false;
-    std::vector<std::thread> workers_;
 };
 
 std::atomic<WorkerPool*> g_pool{nullptr};
 
-// This process's pool, started on first use.
+// This process's pool, made on first use (its threads start with the first
+// pass). Should two threads make one at once, the first to publish it wins.
 WorkerPool& pool() {
     WorkerPool* current = g_pool.load(std::memory_order_acquire);
-    if (current != nullptr && current->owner() == getpid()) return *current;
-    // None yet, or one inherited across fork: start ours. Should another
-    // thread start one at the same time, the first to publish it wins.
+    if (current != nullptr) return *current;
     auto* fresh = new WorkerPool(threads_from_environment());
     if (g_pool.compare_exchange_strong(current, fresh, std::memory_order_acq_rel)) return *fresh;
-    fresh->shut_down();
     delete fresh;
     return *current;
 }
 
-struct ShutDownAtExit {
-    ~ShutDownAtExit() {
-        WorkerPool* current = g_pool.load(std::memory_order_acquire);
-        if (current != nullptr && current->owner() == getpid()) current->shut_down();
+void before_fork() {
+    if (WorkerPool* current = g_pool.load(std::memory_order_acquire)) current->before_fork();
+}
+
+void after_fork() {
+    if (WorkerPool* current = g_pool.load(std::memory_order_acquire)) current->after_fork();
+}
+
+// Registers the fork handlers when the library loads, and stops the threads
+// at exit. The pool itself stays allocated: a daemon thread the interpreter
+// did not stop may still be inside a portfolio call, and it must find the
+// pool's locks where they were.
+struct ProcessHooks {
+    ProcessHooks() { pthread_atfork(before_fork, after_fork, after_fork); }
+    ~ProcessHooks() {
+        if (WorkerPool* current = g_pool.load(std::memory_order_acquire)) current->close();
     }
-} g_shut_down_at_exit;
+} g_process_hooks;
 
 }  // namespace
 
