@@ -15,12 +15,14 @@ namespace quarlen {
 //
 // Runs everything on the calling thread when the process has one thread to
 // give (QUARLEN_THREADS=1), when the workers are busy with another caller's
-// work, or after the threads have been shut down at exit.
+// work, when the system refuses new threads, or after the threads were shut
+// down at exit.
 void run_indexed(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // How many threads run_indexed spreads over, the caller included: the
-// environment variable QUARLEN_THREADS (a whole number >= 1) when it is set,
-// otherwise the machine's cores. Read when the threads are started.
+// environment variable QUARLEN_THREADS (a whole number >= 1; other values
+// are ignored) when it is set, otherwise the machine's cores. Read once, when
+// the pool is first needed.
 std::size_t worker_thread_count();
 
 }  // namespace quarlen

@@ -491,6 +491,7 @@ def portfolio_optimize(total_capital_budget: _Number, opportunities: list[_Oppor
     the last digit on any number of threads. The pool starts with the first
     call that needs it and has as many threads as the machine has cores, or
     as the environment variable ``QUARLEN_THREADS`` says when it is set then
-    (a whole number >= 1; ``1`` sizes everything on the calling thread). The
+    (a whole number >= 1, other values are ignored; ``1`` sizes everything on
+    the calling thread). The
     threads stop before a ``fork()`` and start again when next needed, in the
     parent and the child."""
