@@ -492,6 +492,5 @@ def portfolio_optimize(total_capital_budget: _Number, opportunities: list[_Oppor
     call that needs it and has as many threads as the machine has cores, or
     as the environment variable ``QUARLEN_THREADS`` says when it is set then
     (a whole number >= 1, other values are ignored; ``1`` sizes everything on
-    the calling thread). The
-    threads stop before a ``fork()`` and start again when next needed, in the
-    parent and the child."""
+    the calling thread). The threads stop before a ``fork()`` and start again
+    when next needed, in the parent and the child."""
