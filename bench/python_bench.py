@@ -2,26 +2,37 @@
 pool's quote against the bare boundary cost of the same call, the
 constant-product and StableSwap sizings against the same algorithm written
 with Python's decimal module, portfolio_optimize at 10, 100 and 1,000
-opportunities, and one batch of sizings on 1 and 2 threads.
+opportunities, portfolio_optimize on 1 and 2 worker threads, and one batch of
+sizings on 1 and 2 Python threads.
 
 Run by tools/run-benchmarks with quarlen and the boundary probe importable;
 prints Markdown tables. Figures that matter are ratios taken in this run:
 every candidate is timed in turns with the one it is compared with, and the
 best of several turns is kept, which is what a noisy shared machine allows.
+Calls that run on one thread are timed by that thread's CPU time, which a
+busy machine inflates far less than the wall clock (a call descheduled for a
+while is not charged for it); the portfolio and the thread comparisons,
+whose point is the wall clock, are timed by it.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import platform
+import subprocess
 import sys
 import threading
 import time
 from decimal import Decimal
 
 import quarlen
-import quarlen_bench_probe as probe
+
+try:
+    import quarlen_bench_probe as probe
+except ImportError:  # the portfolio's thread runs need no probe
+    probe = None
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from baselines import python_decimal  # noqa: E402
@@ -65,11 +76,11 @@ ITERATIVE = {"stableswap_optimal_size", "pmm_optimal_size", "velodrome_optimal_s
 
 # ---- timing ---------------------------------------------------------------
 
-def per_call(function, calls):
-    start = time.perf_counter()
+def per_call(function, calls, clock=time.perf_counter):
+    start = clock()
     for _ in range(calls):
         function()
-    return (time.perf_counter() - start) / calls
+    return (clock() - start) / calls
 
 
 def calls_for(function, budget):
@@ -79,12 +90,13 @@ def calls_for(function, budget):
 
 
 def compare(candidates, budget, turns):
-    """Best seconds per call of each candidate, timed in alternating turns."""
+    """Best seconds (of this thread's CPU time) per call of each candidate,
+    timed in alternating turns."""
     counts = [calls_for(f, budget) for f in candidates]
     best = [float("inf")] * len(candidates)
     for _ in range(turns):
         for i, function in enumerate(candidates):
-            best[i] = min(best[i], per_call(function, counts[i]))
+            best[i] = min(best[i], per_call(function, counts[i], time.thread_time))
     return best
 
 
@@ -150,11 +162,9 @@ def portfolio_section(sizes, turns):
     rows = []
     previous = None
     for count in sizes:
-        items = opportunities(count)
-        free = quarlen.portfolio_optimize(Decimal("1e12"), items)
         # Half of what the opportunities would take on their own, so the
         # budget binds and the shadow-price search runs.
-        budget = free.total_capital_used / 2
+        items, budget = binding_portfolio(count)
         seconds = min(per_call(lambda: quarlen.portfolio_optimize(budget, items), 1) for _ in range(turns))
         result = quarlen.portfolio_optimize(budget, items)
         funded = sum(1 for p in result.allocations if p.allocated_size > 0)
@@ -162,6 +172,47 @@ def portfolio_section(sizes, turns):
         rows.append((count, f"{seconds * 1e3:,.2f}", f"{seconds / count * 1e6:,.1f}", growth, funded))
         previous = (count, seconds)
     return table(["opportunities", "ms per call", "µs per opportunity", "growth", "funded"], rows)
+
+
+def binding_portfolio(count):
+    """`count` opportunities and a budget of half what they take on their own."""
+    items = opportunities(count)
+    return items, quarlen.portfolio_optimize(Decimal("1e12"), items).total_capital_used / 2
+
+
+def portfolio_child(count, calls):
+    """Run in a subprocess whose QUARLEN_THREADS is set: the best time of
+    `calls` portfolio calls and the full text of the result, as JSON."""
+    items, budget = binding_portfolio(count)
+    best = float("inf")
+    for _ in range(calls):
+        start = time.perf_counter()
+        result = quarlen.portfolio_optimize(budget, items)
+        best = min(best, time.perf_counter() - start)
+    text = repr((result.total_capital_used, result.total_expected_profit, result.shadow_price,
+                 [(p.id, p.guarantee_tier, p.allocated_size, p.expected_profit) for p in result.allocations]))
+    print(json.dumps({"seconds": best, "result": text}))
+
+
+def portfolio_threads_section(count, turns, calls):
+    """portfolio_optimize on 1 and 2 worker threads. The thread count is read
+    once per process, so each run is a subprocess; the runs alternate and the
+    best of each is kept. Both must give the same result to the digit."""
+    best = {1: float("inf"), 2: float("inf")}
+    results = set()
+    for _ in range(turns):
+        for threads in (1, 2):
+            env = dict(os.environ, QUARLEN_THREADS=str(threads))
+            done = subprocess.run([sys.executable, os.path.abspath(__file__), "--portfolio-child", str(count),
+                                   str(calls)], env=env, capture_output=True, text=True, check=True)
+            run = json.loads(done.stdout)
+            best[threads] = min(best[threads], run["seconds"])
+            results.add(run["result"])
+    if len(results) != 1:
+        raise SystemExit("portfolio_optimize gave different results on 1 and 2 worker threads")
+    return table(["worker threads", f"ms for {count:,} opportunities", "speed-up", "same result"],
+                 [(1, f"{best[1] * 1e3:,.1f}", "1.00x", "yes"),
+                  (2, f"{best[2] * 1e3:,.1f}", f"{best[1] / best[2]:.2f}x", "yes")])
 
 
 def batch():
@@ -224,10 +275,15 @@ def load():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="a smoke run: tiny samples, small portfolios")
-    parser.add_argument("--only", choices=["boundary", "baseline", "portfolio", "threads"], action="append")
+    parser.add_argument("--only", choices=["boundary", "baseline", "portfolio", "portfolio-threads", "threads"],
+                        action="append")
+    parser.add_argument("--portfolio-child", nargs=2, type=int, metavar=("COUNT", "CALLS"), help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.portfolio_child:
+        portfolio_child(*options.portfolio_child)
+        return
     budget, turns = (0.002, 1) if options.quick else (0.05, 7)
-    sections = options.only or ["boundary", "baseline", "portfolio", "threads"]
+    sections = options.only or ["boundary", "baseline", "portfolio", "portfolio-threads", "threads"]
 
     print(f"Machine: {machine()}; {load()} at the start.\n")
     if "boundary" in sections:
@@ -239,6 +295,10 @@ def main():
     if "portfolio" in sections:
         print("### portfolio_optimize\n")
         print(portfolio_section([10] if options.quick else [10, 100, 1000], 1 if options.quick else 2) + "\n")
+    if "portfolio-threads" in sections:
+        print("### portfolio_optimize on 1 and 2 worker threads\n")
+        print(portfolio_threads_section(100 if options.quick else 1000, 1 if options.quick else 3,
+                                        1 if options.quick else 2) + "\n")
     if "threads" in sections:
         print("### One batch of sizings on 1 and 2 threads\n")
         print(thread_section(2 if options.quick else 120, 1 if options.quick else 5) + "\n")

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "core/src/worker_pool.hpp"
+
 namespace quarlen {
 
 namespace {
@@ -67,17 +69,22 @@ std::optional<Decimal> profit_at(const Opportunity& opportunity, Decimal shadow_
 }
 
 // Sizes every opportunity at one shadow price; the total is the sum of the
-// funded sizes in list order.
+// funded sizes in list order. The sizings are independent, so they run on
+// the worker threads, each writing its own slot; the sum is then taken on
+// this thread in list order, so it is the same to the digit however many
+// threads took part.
 Allocation allocate_at(const std::vector<Opportunity>& opportunities, Decimal shadow_price) {
+    std::vector<std::optional<AllocatedPosition>> sized(opportunities.size());
+    run_indexed(opportunities.size(), [&](std::size_t n) { sized[n] = size_one(opportunities[n], shadow_price); });
+
     Allocation allocation{ZERO, {}};
     allocation.positions.reserve(opportunities.size());
-    for (const Opportunity& opportunity : opportunities) {
-        std::optional<AllocatedPosition> position = size_one(opportunity, shadow_price);
-        if (position) {
-            allocation.total = allocation.total + position->allocated_size;
-            allocation.positions.push_back(std::move(*position));
+    for (std::size_t n = 0; n < opportunities.size(); ++n) {
+        if (sized[n]) {
+            allocation.total = allocation.total + sized[n]->allocated_size;
+            allocation.positions.push_back(std::move(*sized[n]));
         } else {
-            allocation.positions.push_back(unfunded(opportunity.id));
+            allocation.positions.push_back(unfunded(opportunities[n].id));
         }
     }
     return allocation;

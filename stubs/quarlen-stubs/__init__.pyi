@@ -510,4 +510,13 @@ def portfolio_optimize(total_capital_budget: _Number, opportunities: list[_Oppor
     ``"max_size"`` (absent or ``None`` for none). Every opportunity is sized on
     its own at its reference price raised by the shadow price, which is searched
     until the sizes add up to the budget within a relative 0.0001. An
-    opportunity whose sizing fails is left unfunded, never an error."""
+    opportunity whose sizing fails is left unfunded, never an error.
+
+    Each pass of the search sizes the opportunities on a pool of worker
+    threads, with the interpreter lock released; the result is the same to
+    the last digit on any number of threads. The pool starts with the first
+    call that needs it and has as many threads as the machine has cores, or
+    as the environment variable ``QUARLEN_THREADS`` says when it is set then
+    (a whole number >= 1, other values are ignored; ``1`` sizes everything on
+    the calling thread). The threads stop before a ``fork()`` and start again
+    when next needed, in the parent and the child."""

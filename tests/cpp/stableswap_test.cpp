@@ -20,7 +20,7 @@ TEST(StableSwapInvariant, TwoCoinPoolSettlesInTwoPasses) {
     // 29 significant digits: the last quotient of the division rule still fits 96 bits.
     EXPECT_EQ(invariant->d.to_string(), "2999.0680311226205594554638845");
     EXPECT_EQ(invariant->passes, 2u);
-    // A quote solves the same invariant afresh.
+    // A quote on the invariant the pool keeps matches one on a D solved afresh.
     EXPECT_EQ(pool->quote(dec("10"))->to_string(), pool->quote_with_invariant(dec("10"), invariant->d)->to_string());
     EXPECT_EQ(pool->quote(dec("10"))->to_string(), "10.011222855927228772821499062");
 }

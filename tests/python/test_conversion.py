@@ -40,6 +40,21 @@ class Text:
         return self.text
 
 
+class ShownInt(int):
+    def __str__(self) -> str:
+        return "3.5"
+
+
+class ShownStr(str):
+    def __str__(self) -> str:
+        return "4.25"
+
+
+class ShownDecimal(Decimal):
+    def __str__(self) -> str:
+        return "5.125"
+
+
 class TestParsedValues:
     @pytest.mark.parametrize(
         "value, text",
@@ -60,6 +75,19 @@ class TestParsedValues:
             ("1e1", "10"),
             (Decimal("1E+1"), "10"),
             (Text("3.75"), "3.75"),
+            # Exact ints, strs and Decimals are read directly; the results
+            # must be those of their text, at the edges of each route too.
+            (2**63 - 1, "9223372036854775807"),
+            (-(2**63), "-9223372036854775808"),
+            (2**63, "9223372036854775808"),
+            (-(2**64) - 1, "-18446744073709551617"),
+            (Decimal("-0.00"), "0.00"),
+            (Decimal("1.5E+3"), "1500"),
+            (Decimal("-12.50"), "-12.50"),
+            # Subclasses are read through their own str(), whatever their value.
+            (ShownInt(7), "3.5"),
+            (ShownStr("7"), "4.25"),
+            (ShownDecimal("7"), "5.125"),
             ("79228162514264337593543950335", "79228162514264337593543950335"),
             (79228162514264337593543950335, "79228162514264337593543950335"),
             # Surplus fraction digits: only the first dropped digit decides,
@@ -97,6 +125,17 @@ class TestParsedValues:
         assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 0.1).expected_profit) == "0.15"
         assert txt(quarlen.cpmm_optimal_size(1, 1, 1, "0.25", 1e-07).expected_profit) == "0.2499999"
 
+    @pytest.mark.parametrize(
+        "text", ["0", "7", "-7", "9223372036854775807", "-9223372036854775808", "9223372036854775808",
+                 "79228162514264337593543950335", "1.50", "-0.0000000000000000000000000001", "0.00"])
+    def test_results_keep_sign_digits_and_exponent(self, text: str) -> None:
+        # Results are built from whole numbers and from text by different
+        # routes; either must give the Decimal that the text form gives.
+        reduced: Any = quarlen.PySizingConstraints(text, text).__reduce__()
+        for value in reduced[1]:
+            assert type(value) is Decimal
+            assert value.as_tuple() == Decimal(text).as_tuple()
+
     @pytest.mark.parametrize("how", ["positional", "keyword"])
     def test_none_is_the_same_as_leaving_out(self, how: str) -> None:
         plain = result_texts(quarlen.cpmm_optimal_size(1, 1, 1, "0.25"))
@@ -125,6 +164,8 @@ class TestConversionFailures:
             ("1e", "Failed to parse"),
             ("1e-29", "Scale exceeds the maximum precision allowed: 29 > 28"),
             ("1e29", "Number exceeds maximum value that can be represented."),
+            (2**96, "Invalid decimal: overflow from too many digits"),
+            (-(2**100), "Invalid decimal: overflow from too many digits"),
             (Decimal("NaN"), "Invalid decimal: unknown character"),
             (Decimal("sNaN"), "Invalid decimal: unknown character"),
             (Decimal("Infinity"), "Invalid decimal: unknown character"),
@@ -168,6 +209,10 @@ class TestConversionFailures:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(value, 1, 1, "0.25")
         assert str(info.value).startswith("invalid x \"")
+
+    def test_int_too_long_for_str_keeps_the_interpreter_error(self) -> None:
+        with pytest.raises(ValueError, match="integer string conversion"):
+            quarlen.cpmm_optimal_size(10**5000, 1, 1, "0.25")
 
     def test_very_long_fraction_is_rounded_not_rejected(self) -> None:
         assert echo("-0." + "1" * 1_000_000) == "-0.1111111111111111111111111111"

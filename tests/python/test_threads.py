@@ -4,7 +4,11 @@ that concurrent calls give exactly the serial answers and that a fault or a
 sizing error raised inside the released section still reaches its caller as
 the right exception."""
 
+import os
+import subprocess
+import sys
 import threading
+import time
 from collections.abc import Callable
 from decimal import Decimal
 from typing import Any
@@ -88,3 +92,68 @@ def test_faults_and_errors_inside_the_released_section_reach_the_caller() -> Non
     for outcome in on_threads(no_arbitrage):
         assert isinstance(outcome, ValueError)
         assert str(outcome) == "NoArbitrageOpportunity"
+
+
+def mixed_portfolio_text() -> str:
+    """Every attribute of one binding portfolio over all nine families at
+    several prices, with an opportunity whose sizing faults (left unfunded)
+    and one priced at zero."""
+    opportunities: list[dict[str, Any]] = [
+        {"id": f"{f.cls}-{shade}", "pool": f.pool(), "reference_price": Decimal(f.reference_price) * shade,
+         "fixed_cost": "0.01"}
+        for shade in (Decimal("0.99"), Decimal("0.97"), Decimal("0.9"), Decimal("0.8")) for f in FAMILIES
+    ]
+    opportunities.insert(5, {"id": "faults", "pool": quarlen.PyStableSwap([HUGE, HUGE], 100, "0.997"),
+                             "reference_price": "0.99"})
+    opportunities.append({"id": "free", "pool": FAMILIES[0].pool(), "reference_price": 0})
+    free = quarlen.portfolio_optimize(Decimal("1e9"), opportunities).total_capital_used
+    result = quarlen.portfolio_optimize(free / 3, opportunities)
+    return repr((result.total_capital_used, result.total_expected_profit, result.shadow_price,
+                 [(p.id, p.guarantee_tier, p.allocated_size, p.expected_profit) for p in result.allocations]))
+
+
+def test_worker_thread_count_changes_no_digit() -> None:
+    def run(threads: str) -> str:
+        env = dict(os.environ, QUARLEN_THREADS=threads, PYTHONPATH=os.pathsep.join(sys.path))
+        code = "import test_threads; print(test_threads.mixed_portfolio_text())"
+        done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=300,
+                              cwd=os.path.dirname(__file__), check=True)
+        return done.stdout
+
+    serial = run("1")
+    assert "faults" in serial and run("4") == serial == mixed_portfolio_text() + "\n"
+
+
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
+def test_portfolio_works_in_a_child_forked_while_a_pass_runs() -> None:
+    expected = mixed_portfolio_text()
+    stop = threading.Event()
+
+    def keep_busy() -> None:
+        while not stop.is_set():
+            mixed_portfolio_text()
+
+    busy = threading.Thread(target=keep_busy)
+    busy.start()
+    try:
+        time.sleep(0.05)
+        read_end, write_end = os.pipe()
+        pid = os.fork()
+        if pid == 0:  # pragma: no cover - child
+            os.close(read_end)
+            with os.fdopen(write_end, "w") as out:
+                out.write(mixed_portfolio_text())
+            os._exit(0)
+        os.close(write_end)
+        deadline = time.monotonic() + 120
+        while os.waitpid(pid, os.WNOHANG) == (0, 0):
+            if time.monotonic() > deadline:
+                os.kill(pid, 9)
+                pytest.fail("the forked child hung")
+            time.sleep(0.01)
+        with os.fdopen(read_end) as source:
+            assert source.read() == expected
+    finally:
+        stop.set()
+        busy.join()
+    assert mixed_portfolio_text() == expected

@@ -348,7 +348,7 @@ Sized<SizingResult> CryptoSwapPool::optimal_size(Decimal reference_price, const 
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
 
     // A small probe's average rate stands in for the marginal rate at zero.
-    const Sized<Decimal> probe = quote(kProbeSize);
+    const Sized<Decimal>& probe = probe_.get([this] { return quote(kProbeSize); });
     if (!probe) return std::unexpected(probe.error());
     if ((*probe / kProbeSize) <= reference_price) return no_arbitrage();
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <variant>
 
+#include "core/src/computed_once.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -89,6 +90,7 @@ private:
     Decimal fee_retention_;       // share of the input kept after the fee
     std::uint64_t input_index_;   // coin paid in; the other coin is paid out
     Outcome outcome_;             // the invariant, solved once
+    ComputedOnce<Sized<Decimal>> probe_;  // the quote for the probe size, worked out on first use
 };
 
 }  // namespace quarlen

@@ -152,7 +152,8 @@ Sized<Decimal> DodoPmmPool::quote(Decimal delta_in) const {
 Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
 
-    const Sized<Decimal> probe = quote(kProbeSize);
+    // The probe depends on the pool alone.
+    const Sized<Decimal>& probe = probe_.get([this] { return quote(kProbeSize); });
     if (!probe) return std::unexpected(probe.error());
     const Decimal rate = *probe / kProbeSize;
     if (rate <= reference_price) return no_arbitrage();

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <expected>
 
+#include "core/src/computed_once.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -80,6 +81,7 @@ private:
     Decimal k_;
     Decimal fee_retention_;
     bool is_sell_base_;  // true: base in, quote out
+    ComputedOnce<Sized<Decimal>> probe_;  // the quote for the probe size, worked out on first use
 };
 
 }  // namespace quarlen

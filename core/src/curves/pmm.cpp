@@ -48,11 +48,7 @@ Sized<Decimal> Pmm::quote(Decimal delta_in) const {
     if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
     if (delta_in.is_zero()) return ZERO;
 
-    // The pool holds less base than its quote is worth at the oracle price:
-    // the first `room` of base sold runs in the reverse regime.
-    const Decimal base_at_oracle = quote_reserve_ / oracle_price_;
-    const Decimal room = base_reserve_ < base_at_oracle ? base_at_oracle - base_reserve_ : ZERO;
-    const Decimal reverse_in = min(delta_in, room);
+    const Decimal reverse_in = min(delta_in, reverse_room());
     const Decimal normal_in = delta_in - reverse_in;
 
     // Just short of the pole the reverse output can pass the number's range:
@@ -68,6 +64,15 @@ Sized<Decimal> Pmm::quote(Decimal delta_in) const {
 
     const Checked total = reverse_out + normal_out;
     return total ? min(*total, quote_reserve_) : quote_reserve_;
+}
+
+Decimal Pmm::reverse_room() const {
+    return reverse_room_.get([this] {
+        // The pool holds less base than its quote is worth at the oracle
+        // price: the first `room` of base sold runs in the reverse regime.
+        const Decimal base_at_oracle = quote_reserve_ / oracle_price_;
+        return base_reserve_ < base_at_oracle ? base_at_oracle - base_reserve_ : ZERO;
+    });
 }
 
 Decimal Pmm::search_bound() const {
@@ -127,9 +132,14 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     // Both regimes pay the oracle price for the first unit.
     if (oracle_price_ <= reference_price) return no_arbitrage();
 
-    const Decimal hi = search_bound();
-    const bool unimodal = output_is_concave(ZERO, hi);
-    const std::uint32_t steps = golden_section_steps(hi);
+    // The bracket, the check and the length depend on the pool alone.
+    const Search& search = search_.get([this] {
+        const Decimal bound = search_bound();
+        const bool concave = output_is_concave(ZERO, bound);
+        return Search{bound, concave, golden_section_steps(bound)};
+    });
+    const Decimal hi = search.hi;
+    const std::uint32_t steps = search.steps;
 
     // Profit before the fixed cost; a quote that fails counts as the worst.
     const auto profit = [&](Decimal size) {
@@ -154,7 +164,7 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     }
     const Decimal size = (a + b) / TWO;
 
-    return settle(*this, reference_price, constraints, size, EmpiricallyValidated{unimodal}, steps);
+    return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
 }
 
 }  // namespace quarlen

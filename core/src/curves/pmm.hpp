@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "core/src/computed_once.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -42,10 +43,24 @@ private:
     Pmm(Decimal base_reserve, Decimal quote_reserve, Decimal oracle_price, Decimal k)
         : base_reserve_(base_reserve), quote_reserve_(quote_reserve), oracle_price_(oracle_price), k_(k) {}
 
+    // What the search does not owe to the reference price: the bracket, the
+    // outcome of the concavity check on it and the number of steps.
+    struct Search {
+        Decimal hi;
+        bool unimodal;
+        std::uint32_t steps;
+    };
+
+    // How much base a trade sells in the reverse regime before the normal
+    // one: max(Q / i - B, 0).
+    Decimal reverse_room() const;
+
     Decimal base_reserve_;   // B
     Decimal quote_reserve_;  // Q
     Decimal oracle_price_;   // i, quote per base
     Decimal k_;              // curvature
+    ComputedOnce<Decimal> reverse_room_;
+    ComputedOnce<Search> search_;
 };
 
 }  // namespace quarlen

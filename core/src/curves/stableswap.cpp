@@ -163,6 +163,14 @@ Sized<StableSwapPool::Invariant> StableSwapPool::solve_invariant() const {
     return Invariant{units.from_units(rescaled->d).value_or_fault_of(direct->d), rescaled->passes};
 }
 
+const Sized<Decimal>& StableSwapPool::invariant() const {
+    return invariant_.get([this]() -> Sized<Decimal> {
+        const Sized<Invariant> solved = solve_invariant();
+        if (!solved) return std::unexpected(solved.error());
+        return solved->d;
+    });
+}
+
 Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d) const {
     if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
 
@@ -194,22 +202,23 @@ Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d)
 
 Sized<Decimal> StableSwapPool::quote(Decimal delta_in) const {
     // The invariant's failure comes first, even for a negative delta_in.
-    const Sized<Invariant> invariant = solve_invariant();
-    if (!invariant) return std::unexpected(invariant.error());
-    return quote_with_invariant(delta_in, invariant->d);
+    const Sized<Decimal>& d = invariant();
+    if (!d) return std::unexpected(d.error());
+    return quote_with_invariant(delta_in, *d);
 }
 
 Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
     if (!is_well_posed()) return did_not_converge(0);
 
-    const Sized<Invariant> invariant = solve_invariant();
-    if (!invariant) return std::unexpected(invariant.error());
-    const Decimal d = invariant->d;
+    const Sized<Decimal>& solved = invariant();
+    if (!solved) return std::unexpected(solved.error());
+    const Decimal d = *solved;
     const auto quote_at = [this, d](Decimal size) { return quote_with_invariant(size, d); };
 
     // The finite-difference step: a thousandth of x_0.
-    const Decimal step = reserves_[0] * kTolerance.sqrt().value_or(kFallbackStepShare);
+    static const Decimal step_share = kTolerance.sqrt().value_or(kFallbackStepShare);
+    const Decimal step = reserves_[0] * step_share;
 
     // Marginal profit at `size`: a difference quotient of the quote minus the
     // price, centred where it can be and one-sided at the left end.

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/src/computed_once.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -22,9 +23,9 @@ public:
     // 0, amplification >= 1, 0 < fee_retention <= 1.
     static Sized<StableSwapPool> create(std::vector<Decimal> reserves, Decimal amplification, Decimal fee_retention);
 
-    // Output of coin 1 for delta_in of coin 0. Solves the invariant afresh.
+    // Output of coin 1 for delta_in of coin 0, on the pool's invariant.
     Sized<Decimal> quote(Decimal delta_in) const;
-    // Solves the invariant once and quotes every probe of the search with it.
+    // Quotes every probe of the search on the pool's invariant.
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
     // The invariant D and the Newton passes that found it.
@@ -32,6 +33,7 @@ public:
         Decimal d;
         std::uint32_t passes;
     };
+    // Newton's solve of D, run afresh.
     Sized<Invariant> solve_invariant() const;
     // The quote for a D solved beforehand.
     Sized<Decimal> quote_with_invariant(Decimal delta_in, Decimal d) const;
@@ -44,12 +46,17 @@ public:
     Decimal fee_retention() const noexcept { return fee_retention_; }
 
 private:
+    // D, or the error of its solve: computed the first time a quote or a
+    // sizing needs it, then kept, since the pool never changes.
+    const Sized<Decimal>& invariant() const;
+
     StableSwapPool(std::vector<Decimal> reserves, Decimal amplification, Decimal fee_retention)
         : reserves_(std::move(reserves)), amplification_(amplification), fee_retention_(fee_retention) {}
 
     std::vector<Decimal> reserves_;  // x_0 is paid in, x_1 taken out
     Decimal amplification_;          // A
     Decimal fee_retention_;          // share of the output kept after the fee
+    ComputedOnce<Sized<Decimal>> invariant_;
 };
 
 }  // namespace quarlen

@@ -106,12 +106,14 @@ Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
 }
 
 Decimal VelodromeStablePool::marginal_rate() const {
-    const Checked direct = rate_at_balances(reserve_x_, reserve_y_);
-    if (direct) return *direct * fee_retention_;
-    // The rate is a ratio of amounts, the same in any units.
-    const PowerOfTenUnits units = PowerOfTenUnits::around(max(reserve_x_, reserve_y_));
-    const Checked rescaled = rate_at_balances(units.to_units(reserve_x_), units.to_units(reserve_y_));
-    return rescaled.value_or_fault_of(direct) * fee_retention_;
+    return marginal_rate_.get([this] {
+        const Checked direct = rate_at_balances(reserve_x_, reserve_y_);
+        if (direct) return *direct * fee_retention_;
+        // The rate is a ratio of amounts, the same in any units.
+        const PowerOfTenUnits units = PowerOfTenUnits::around(max(reserve_x_, reserve_y_));
+        const Checked rescaled = rate_at_balances(units.to_units(reserve_x_), units.to_units(reserve_y_));
+        return rescaled.value_or_fault_of(direct) * fee_retention_;
+    });
 }
 
 Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) const {

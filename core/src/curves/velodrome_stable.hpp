@@ -4,6 +4,7 @@
 // region by doubling and narrows it with a golden-section search.
 #pragma once
 
+#include "core/src/computed_once.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -38,6 +39,7 @@ private:
     Decimal reserve_y_;       // balance of coin Y, the output coin
     Decimal fee_retention_;   // share of the input kept after the fee
     Decimal sum_of_squares_;  // x^2 + y^2; the invariant is x * y * sum_of_squares
+    ComputedOnce<Decimal> marginal_rate_;  // the pool's own, worked out on first use
 };
 
 }  // namespace quarlen
