@@ -15,8 +15,14 @@ namespace quarlen::py {
 // handler for Exception does not swallow an arithmetic fault).
 void raise_internal_fault(const ModuleState& state, const char* message);
 
-// Raises ValueError with the error's text form.
-void raise_sizing_error(const SizingError& error);
+// Creates quarlen.SizingError and its four subclasses into the state; false
+// with an exception set when the interpreter refuses one.
+bool create_sizing_error_classes(ModuleState& state);
+
+// Raises the subclass of quarlen.SizingError (a ValueError) that matches the
+// error's kind, with the error's text form as its message and its detail or
+// iteration count as attributes.
+void raise_sizing_error(const ModuleState& state, const SizingError& error);
 
 // Raises TypeError "'{type}' object is not an instance of '{expected}'", or
 // "'None' is not an instance of '{expected}'" for None.

@@ -81,6 +81,7 @@ int execute(PyObject* module) {
         "catch quarlen.InternalFault by name.",
         PyExc_BaseException, nullptr);
     if (state.internal_fault == nullptr) return -1;
+    if (!create_sizing_error_classes(state)) return -1;
 
     // Registration order is the order of __all__: the four record classes,
     // the pool classes, the sizing functions, portfolio_optimize.
@@ -97,10 +98,16 @@ int execute(PyObject* module) {
     }
     if (!publish_function(module, all.get(), &portfolio_definition)) return -1;
 
-    // Not part of __all__: the fault type, for callers that catch it by name;
-    // the version; and the function the result classes pickle through, which
-    // pickle finds by its module and name.
+    // Not part of __all__: the exception classes, for callers that catch them
+    // by name (and for pickle, which finds them by their module and name);
+    // the version; and the function the result classes pickle through.
     if (PyModule_AddObjectRef(module, "InternalFault", state.internal_fault) < 0) return -1;
+    if (PyModule_AddObjectRef(module, "SizingError", state.sizing_error) < 0) return -1;
+    for (PyObject* kind : state.sizing_error_kinds) {
+        PyRef name = PyRef::steal(PyType_GetName(reinterpret_cast<PyTypeObject*>(kind)));
+        const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+        if (text == nullptr || PyModule_AddObjectRef(module, text, kind) < 0) return -1;
+    }
     if (PyModule_AddStringConstant(module, "__version__", QUARLEN_VERSION) < 0) return -1;
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
@@ -117,6 +124,8 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.portfolio_result_type);
     for (PyTypeObject* type : state.pool_types) Py_VISIT(type);
     Py_VISIT(state.internal_fault);
+    Py_VISIT(state.sizing_error);
+    for (PyObject* kind : state.sizing_error_kinds) Py_VISIT(kind);
     Py_VISIT(state.decimal_class);
     Py_VISIT(state.restore_function);
     return 0;
@@ -130,6 +139,8 @@ int clear(PyObject* module) {
     Py_CLEAR(state.portfolio_result_type);
     for (PyTypeObject*& type : state.pool_types) Py_CLEAR(type);
     Py_CLEAR(state.internal_fault);
+    Py_CLEAR(state.sizing_error);
+    for (PyObject*& kind : state.sizing_error_kinds) Py_CLEAR(kind);
     Py_CLEAR(state.decimal_class);
     Py_CLEAR(state.restore_function);
     return 0;

@@ -1,9 +1,10 @@
 // What the module holds for its functions and methods: its class objects, its
-// internal-fault exception and the standard decimal.Decimal class. All of it
+// exception classes and the standard decimal.Decimal class. All of it
 // is set once while the module executes and only read afterwards, so calls on
 // any number of threads share it without a lock.
 #pragma once
 
+#include "core/src/sizing_error.hpp"
 #include "python/families.hpp"
 #include "python/pyref.hpp"
 
@@ -21,6 +22,10 @@ struct ModuleState {
     // which the portfolio tries them.
     std::array<PyTypeObject*, kPoolFamilies.size()> pool_types;
     PyObject* internal_fault;  // derives from BaseException
+    PyObject* sizing_error;    // quarlen.SizingError, a ValueError
+    // Its subclasses, one per kind of core error, in the order of
+    // SizingError::Variant's alternatives.
+    std::array<PyObject*, std::variant_size_v<SizingError::Variant>> sizing_error_kinds;
     PyObject* decimal_class;   // decimal.Decimal
     PyObject* restore_function;  // quarlen._restore, what the result classes pickle through
 };

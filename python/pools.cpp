@@ -138,10 +138,11 @@ std::optional<PoolArguments> to_pool_arguments(const PoolFamily& family, std::sp
 }
 
 // Validates the converted arguments through the family's constructor.
-std::optional<SharedCurve> build_curve(const PoolFamily& family, const PoolArguments& arguments) {
+std::optional<SharedCurve> build_curve(const ModuleState& state, const PoolFamily& family,
+                                       const PoolArguments& arguments) {
     Sized<SharedCurve> curve = family.build(arguments);
     if (!curve) {
-        raise_sizing_error(curve.error());
+        raise_sizing_error(state, curve.error());
         return std::nullopt;
     }
     return std::move(*curve);
@@ -158,7 +159,7 @@ PyObject* optimal_size_of(const ModuleState& state, const PoolFamily& family, co
     const Sized<SizingResult> result = run_released_if(
         family.lock.release_for_sizing, [&] { return curve.optimal_size(*reference_price, *constraints); });
     if (!result) {
-        raise_sizing_error(result.error());
+        raise_sizing_error(state, result.error());
         return nullptr;
     }
     return new_sizing_result(state, *result);
@@ -244,7 +245,7 @@ PyObject* pool_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(signature, args, kwargs, slots)) return nullptr;
         std::optional<PoolArguments> arguments = to_pool_arguments(family, slots);
         if (!arguments) return nullptr;
-        std::optional<SharedCurve> curve = build_curve(family, *arguments);
+        std::optional<SharedCurve> curve = build_curve(state, family, *arguments);
         if (!curve) return nullptr;
         return box(type, PoolState{std::move(*curve), std::move(*arguments), &family});
     });
@@ -267,7 +268,7 @@ PyObject* pool_quote(PyObject* self, PyTypeObject* defining_class, PyObject* con
         const Sized<Decimal> out =
             run_released_if(pool.family->lock.release_for_quote, [&] { return pool.curve->quote(*delta_in); });
         if (!out) {
-            raise_sizing_error(out.error());
+            raise_sizing_error(state, out.error());
             return nullptr;
         }
         return from_decimal(state, *out);
@@ -390,7 +391,7 @@ PyObject* pool_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!bind_arguments(signature, args, nargs, kwnames, slots)) return nullptr;
         std::optional<PoolArguments> arguments = to_pool_arguments(family, slots.first(pool_parameters));
         if (!arguments) return nullptr;
-        std::optional<SharedCurve> curve = build_curve(family, *arguments);
+        std::optional<SharedCurve> curve = build_curve(state, family, *arguments);
         if (!curve) return nullptr;
         return optimal_size_of(state, family, **curve, slots.subspan(pool_parameters));
     });

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/src/sizing_error.hpp"
 #include "decimal/decimal.hpp"
 
 namespace quarlen {
@@ -64,67 +65,15 @@ struct SizingResult {
     Decimal expected_profit;                  // profit at it, net of fixed_cost
 };
 
-// ---- errors ---------------------------------------------------------------
-
-struct InvalidReserves {
-    std::string detail;
-};
-struct DidNotConverge {
-    std::uint32_t iterations_attempted;
-};
-struct NoProfitableSize {};
-struct NoArbitrageOpportunity {};
-
-class SizingError {
-public:
-    using Variant = std::variant<InvalidReserves, DidNotConverge, NoProfitableSize, NoArbitrageOpportunity>;
-
-    SizingError(InvalidReserves v) : value_(std::move(v)) {}
-    SizingError(DidNotConverge v) : value_(v) {}
-    SizingError(NoProfitableSize v) : value_(v) {}
-    SizingError(NoArbitrageOpportunity v) : value_(v) {}
-
-    const Variant& value() const noexcept { return value_; }
-    std::string_view name() const noexcept;
-
-    // The record display the caller sees, e.g.
-    //   InvalidReserves { detail: "x must be > 0, got 0" }
-    //   DidNotConverge { iterations_attempted: 255 }
-    //   NoProfitableSize
-    std::string to_string() const;
-
-private:
-    Variant value_;
-};
-
 // Every fallible core operation returns its value or a SizingError.
 template <class T>
 using Sized = std::expected<T, SizingError>;
 
-// Shorthands for the errors, so a curve reads `return invalid("...")`.
-inline std::unexpected<SizingError> invalid(std::string detail) {
-    return std::unexpected(SizingError(InvalidReserves{std::move(detail)}));
-}
-inline std::unexpected<SizingError> did_not_converge(std::uint32_t iterations_attempted) {
-    return std::unexpected(SizingError(DidNotConverge{iterations_attempted}));
-}
-inline std::unexpected<SizingError> no_profitable_size() {
-    return std::unexpected(SizingError(NoProfitableSize{}));
-}
-inline std::unexpected<SizingError> no_arbitrage() {
-    return std::unexpected(SizingError(NoArbitrageOpportunity{}));
-}
-
-// "<message><value>" for the many details that end in "got {}".
+// "<message><value>" for a plain-text message that ends in "got {}".
 inline std::string got(std::string_view message, Decimal value) {
     std::string text(message);
     text += value.to_string();
     return text;
-}
-
-// The detail every optimal-size procedure gives for reference_price <= 0.
-inline std::unexpected<SizingError> invalid_reference_price(Decimal reference_price) {
-    return invalid(got("reference_price must be > 0, got ", reference_price));
 }
 
 // The last steps every curve shares once it has its unconstrained size:
@@ -145,7 +94,9 @@ Sized<SizingResult> settle(const Quote& quote, Decimal reference_price, const Si
     if (!out) return std::unexpected(out.error());
     const Decimal profit = (*out - reference_price * size) - constraints.fixed_cost;
     if (!profit.is_positive()) return no_profitable_size();
-    return SizingResult{std::move(tier), iterations, size, profit};
+    // Built in place: GCC 12 misreads a move of the tier into the result as a
+    // read of uninitialised memory.
+    return Sized<SizingResult>(std::in_place, std::move(tier), iterations, size, profit);
 }
 
 // The same, quoting with the pool's own quote.

@@ -29,7 +29,7 @@ ConcentratedLiquidity two_ranges(const char* current, const char* fee = "1") {
 
 std::string detail_of(const SizingError& error) {
     const auto* invalid_reserves = std::get_if<InvalidReserves>(&error.value());
-    return invalid_reserves ? invalid_reserves->detail : std::string(error.name());
+    return invalid_reserves ? invalid_reserves->detail() : std::string(error.name());
 }
 
 template <class T>

@@ -62,10 +62,10 @@ class TestWorkedExamples:
     def test_sizing_errors(self, args: tuple[Any, ...], expected: str) -> None:
         assert size_both_ways(*args) == ("err", expected)
 
-    def test_no_arbitrage_is_a_plain_value_error(self) -> None:
+    def test_no_arbitrage_is_a_value_error_with_the_bare_name(self) -> None:
         with pytest.raises(ValueError) as info:
             quarlen.cpmm_optimal_size(1, 1, 1, 1)
-        assert type(info.value) is ValueError
+        assert type(info.value) is quarlen.NoArbitrageOpportunity
         assert str(info.value) == "NoArbitrageOpportunity"
         assert info.value.args == ("NoArbitrageOpportunity",)
 

@@ -700,8 +700,8 @@ def test_valid_pools_size_consistently_and_optimally(family: str, data: st.DataO
     assert (by_method[0], repr(by_method[1]) if by_method[0] == "ok" else str(by_method[1])) == (
         by_function[0], repr(by_function[1]) if by_function[0] == "ok" else str(by_function[1]))
     if by_method[0] == "error":
-        assert type(by_method[1]) is ValueError
-        reliability.count("sizing errors (ValueError) per family", family)
+        assert isinstance(by_method[1], quarlen.SizingError)
+        reliability.count("sizing errors (SizingError) per family", family)
     else:
         check_success(case, pool, price, fixed_cost, max_size, by_method[1])
     check_against_model(case, model, price, fixed_cost, max_size, by_method)

@@ -1,8 +1,7 @@
 #include "core/src/curves/concentrated_liquidity.hpp"
 
-#include <string>
-
 #include "core/src/checked.hpp"
+#include "core/src/validation.hpp"
 
 namespace quarlen {
 
@@ -16,22 +15,29 @@ Decimal gross_capacity(const TickRange& range, Decimal x_now, Decimal fee_retent
     return ((range.liquidity / range.sqrt_price_lower) - x_now) / fee_retention;
 }
 
-bool fee_retention_valid(Decimal fee_retention) { return fee_retention.is_positive() && fee_retention <= ONE; }
-
-// The checks a single range must pass; `prefix` names the range in a list.
-std::optional<std::string> range_fault(const TickRange& range, const std::string& prefix) {
-    if (!range.liquidity.is_positive()) return prefix + got("liquidity must be > 0, got ", range.liquidity);
+// The checks a single range must pass, in order. A range of a list is named
+// by its position ("tick range 2: liquidity must be > 0, got 0"); the one
+// range of a pool built from its parameters is not.
+Rejection range_fault(const TickRange& range, std::optional<std::size_t> position) {
+    if (!range.liquidity.is_positive())
+        return position ? invalid("tick range {}: liquidity must be > 0, got {}", *position, range.liquidity)
+                        : invalid("liquidity must be > 0, got {}", range.liquidity);
     if (!range.sqrt_price_lower.is_positive())
-        return prefix + got("sqrt_price_lower must be > 0, got ", range.sqrt_price_lower);
+        return position
+                   ? invalid("tick range {}: sqrt_price_lower must be > 0, got {}", *position, range.sqrt_price_lower)
+                   : invalid("sqrt_price_lower must be > 0, got {}", range.sqrt_price_lower);
     if (range.sqrt_price_upper <= range.sqrt_price_lower)
-        return prefix + "sqrt_price_upper (" + range.sqrt_price_upper.to_string() + ") must be > sqrt_price_lower (" +
-               range.sqrt_price_lower.to_string() + ")";
+        return position ? invalid("tick range {}: sqrt_price_upper ({}) must be > sqrt_price_lower ({})", *position,
+                                  range.sqrt_price_upper, range.sqrt_price_lower)
+                        : invalid("sqrt_price_upper ({}) must be > sqrt_price_lower ({})", range.sqrt_price_upper,
+                                  range.sqrt_price_lower);
     return std::nullopt;
 }
 
-std::string outside_message(Decimal current, Decimal lower, Decimal upper) {
-    return "sqrt_price_current (" + current.to_string() + ") is outside [" + lower.to_string() + ", " +
-           upper.to_string() + "]";
+// The current price must lie within the ranges, bounds included.
+Rejection check_current_inside(Decimal current, Decimal lower, Decimal upper) {
+    if (lower <= current && current <= upper) return std::nullopt;
+    return invalid("sqrt_price_current ({}) is outside [{}, {}]", current, lower, upper);
 }
 
 }  // namespace
@@ -40,11 +46,10 @@ Sized<ConcentratedLiquidity> ConcentratedLiquidity::create(Decimal liquidity, De
                                                            Decimal sqrt_price_upper, Decimal sqrt_price_current,
                                                            Decimal fee_retention) {
     const TickRange range{sqrt_price_lower, sqrt_price_upper, liquidity};
-    if (std::optional<std::string> fault = range_fault(range, "")) return invalid(std::move(*fault));
-    if (sqrt_price_current < sqrt_price_lower || sqrt_price_current > sqrt_price_upper)
-        return invalid(outside_message(sqrt_price_current, sqrt_price_lower, sqrt_price_upper));
-    if (!fee_retention_valid(fee_retention))
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    if (const Rejection rejected = range_fault(range, std::nullopt)) return *rejected;
+    if (const Rejection rejected = check_current_inside(sqrt_price_current, sqrt_price_lower, sqrt_price_upper))
+        return *rejected;
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     return ConcentratedLiquidity({range}, liquidity, sqrt_price_lower, sqrt_price_upper, sqrt_price_current,
                                  fee_retention);
 }
@@ -53,19 +58,15 @@ Sized<ConcentratedLiquidity> ConcentratedLiquidity::from_ranges(std::vector<Tick
                                                                 Decimal sqrt_price_current, Decimal fee_retention) {
     if (ranges.empty()) return invalid("tick ranges must not be empty");
     for (std::size_t i = 0; i < ranges.size(); ++i) {
-        const std::string prefix = "tick range " + std::to_string(i) + ": ";
-        if (std::optional<std::string> fault = range_fault(ranges[i], prefix)) return invalid(std::move(*fault));
+        if (const Rejection rejected = range_fault(ranges[i], i)) return *rejected;
         if (i > 0 && ranges[i].sqrt_price_lower != ranges[i - 1].sqrt_price_upper)
-            return invalid(prefix + "sqrt_price_lower (" + ranges[i].sqrt_price_lower.to_string() +
-                           ") must equal the sqrt_price_upper (" + ranges[i - 1].sqrt_price_upper.to_string() +
-                           ") of tick range " + std::to_string(i - 1));
+            return invalid("tick range {}: sqrt_price_lower ({}) must equal the sqrt_price_upper ({}) of tick range {}",
+                           i, ranges[i].sqrt_price_lower, ranges[i - 1].sqrt_price_upper, i - 1);
     }
     const Decimal lowest = ranges.front().sqrt_price_lower;
     const Decimal highest = ranges.back().sqrt_price_upper;
-    if (sqrt_price_current < lowest || sqrt_price_current > highest)
-        return invalid(outside_message(sqrt_price_current, lowest, highest));
-    if (!fee_retention_valid(fee_retention))
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    if (const Rejection rejected = check_current_inside(sqrt_price_current, lowest, highest)) return *rejected;
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
 
     ConcentratedLiquidity pool(std::move(ranges), ZERO, lowest, highest, sqrt_price_current, fee_retention);
     // The checks above guarantee a starting range.
@@ -78,11 +79,11 @@ Sized<std::size_t> ConcentratedLiquidity::starting_range() const {
     for (std::size_t j = ranges_.size(); j-- > 0;) {
         if (ranges_[j].sqrt_price_lower <= s && s <= ranges_[j].sqrt_price_upper) return j;
     }
-    return invalid("price " + s.to_string() + " not found in tick ranges");
+    return invalid("price {} not found in tick ranges", s);
 }
 
 Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
 
     const Sized<std::size_t> start = starting_range();
@@ -117,17 +118,16 @@ Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
         passed = through_range;
         s = range.sqrt_price_lower;
         if (j == 0)
-            return invalid("trade of size " + delta_in.to_string() +
-                           " exceeds total liquidity capacity across all tick ranges");
+            return invalid("trade of size {} exceeds total liquidity capacity across all tick ranges", delta_in);
     }
     if (total.is_negative())
-        return invalid("computed negative output (" + total.to_string() + ") for delta_in " + delta_in.to_string());
+        return invalid("computed negative output ({}) for delta_in {}", total, delta_in);
     return total;
 }
 
 Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
                                                         const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     const Decimal f = fee_retention_;
     // Spot test: the marginal rate of the first unit is f * P with P = s^2.
     if ((f * sqrt_price_current_) * sqrt_price_current_ <= reference_price) return no_arbitrage();
@@ -159,7 +159,7 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
         const Checked radicand = ((Checked(x) * y) * f) / reference_price;
         const Decimal root_of = radicand ? *radicand : f / reference_price;
         const std::optional<Decimal> root = root_of.sqrt();
-        if (!root) return invalid(got("failed to compute sqrt of radicand ", root_of));
+        if (!root) return invalid("failed to compute sqrt of radicand {}", root_of);
         const Decimal r = radicand ? *root : (Checked(L) * *root).value_or_fault_of(radicand);
         const Decimal to_stationary = (r - x) / f;
         const Decimal capacity = gross_capacity(range, x, f);

@@ -1,26 +1,27 @@
 #include "core/src/curves/constant_product.hpp"
 
+#include "core/src/validation.hpp"
+
 namespace quarlen {
 
 Sized<CpmmPool> CpmmPool::create(Decimal x, Decimal y, Decimal fee_retention) {
-    if (!x.is_positive()) return invalid(got("x must be > 0, got ", x));
-    if (!y.is_positive()) return invalid(got("y must be > 0, got ", y));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    if (const Rejection rejected = check_positive("x", x)) return *rejected;
+    if (const Rejection rejected = check_positive("y", y)) return *rejected;
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     return CpmmPool(x, y, fee_retention);
 }
 
 Sized<Decimal> CpmmPool::quote(Decimal delta_in) const {
     const Decimal effective_in = fee_retention_ * delta_in;
     const Decimal new_x = x_ + effective_in;
-    if (!new_x.is_positive()) return invalid(got("x + fee_retention * delta_in must be > 0, got ", new_x));
+    if (const Rejection rejected = check_positive("x + fee_retention * delta_in", new_x)) return *rejected;
     // (y * fee_retention) first, then the input: the grouping fixes the rounding.
     const Decimal numerator = (y_ * fee_retention_) * delta_in;
     return numerator / new_x;
 }
 
 Sized<SizingResult> CpmmPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
     const Decimal marginal_rate = (fee_retention_ * y_) / x_;
     if (marginal_rate <= reference_price) return no_arbitrage();
@@ -29,7 +30,7 @@ Sized<SizingResult> CpmmPool::optimal_size(Decimal reference_price, const Sizing
     // fee_retention * x * y / (x + fee_retention * d)^2 equals the price there.
     const Decimal radicand = ((x_ * y_) * fee_retention_) / reference_price;
     const std::optional<Decimal> root = radicand.sqrt();
-    if (!root) return invalid(got("failed to compute sqrt of radicand ", radicand));
+    if (!root) return invalid("failed to compute sqrt of radicand {}", radicand);
     const Decimal size = (*root - x_) / fee_retention_;
 
     return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);

@@ -1,9 +1,9 @@
 #include "core/src/curves/curve_cryptoswap.hpp"
 
 #include <optional>
-#include <string>
 
 #include "core/src/golden_section.hpp"
+#include "core/src/validation.hpp"
 
 namespace quarlen {
 
@@ -147,18 +147,12 @@ StartCurve start_curve(Decimal u, Decimal v, Decimal sum_excess, const Amplifica
 
 Sized<CryptoSwapPool> CryptoSwapPool::create(Decimal balance_0, Decimal balance_1, Decimal amplification_a,
                                              Decimal gamma, Decimal fee_retention, std::uint64_t input_index) {
-    if (!balance_0.is_positive() || !balance_1.is_positive()) {
-        std::string detail = got("balances must be > 0, got [", balance_0);
-        detail += ", ";
-        detail += balance_1.to_string();
-        detail += "]";
-        return invalid(std::move(detail));
-    }
-    if (!amplification_a.is_positive()) return invalid(got("amplification_a must be > 0, got ", amplification_a));
-    if (!gamma.is_positive()) return invalid(got("gamma must be > 0, got ", gamma));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
-    if (input_index >= 2) return invalid("input_index must be 0 or 1, got " + std::to_string(input_index));
+    if (!balance_0.is_positive() || !balance_1.is_positive())
+        return invalid("balances must be > 0, got [{}, {}]", balance_0, balance_1);
+    if (const Rejection rejected = check_positive("amplification_a", amplification_a)) return *rejected;
+    if (const Rejection rejected = check_positive("gamma", gamma)) return *rejected;
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
+    if (input_index >= 2) return invalid("input_index must be 0 or 1, got {}", input_index);
     return CryptoSwapPool({balance_0, balance_1}, amplification_a, gamma, fee_retention, input_index);
 }
 
@@ -224,7 +218,7 @@ Sized<CryptoSwapPool::Curve> CryptoSwapPool::solve_curve() const {
     const Decimal d = *solved;
     // The bracket keeps D positive; kept as a guard, since no quote can be
     // read off a D that is not.
-    if (!d.is_positive()) return invalid(got("invariant D must be > 0, got ", d));
+    if (const Rejection rejected = check_positive("invariant D", d)) return *rejected;
 
     const Amplification k = amplification_for(d);
     const Decimal sum_excess = (sum - d) / d;
@@ -331,7 +325,7 @@ Sized<Decimal> CryptoSwapPool::output_for(const Curve& c, Decimal added) const {
 }
 
 Sized<Decimal> CryptoSwapPool::quote(Decimal delta_in) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
     const Sized<const Curve*> solved = curve();
     if (!solved) return std::unexpected(solved.error());
@@ -345,7 +339,7 @@ Decimal CryptoSwapPool::profit_at(Decimal reference_price, Decimal size) const {
 }
 
 Sized<SizingResult> CryptoSwapPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
     // A small probe's average rate stands in for the marginal rate at zero.
     const Sized<Decimal>& probe = probe_.get([this] { return quote(kProbeSize); });

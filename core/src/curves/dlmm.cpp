@@ -1,6 +1,6 @@
 #include "core/src/curves/dlmm.hpp"
 
-#include <string>
+#include "core/src/validation.hpp"
 
 namespace quarlen {
 
@@ -21,24 +21,22 @@ Decimal drain_input(const DlmmBin& bin, Decimal fee_retention) {
 Sized<DlmmBook> DlmmBook::create(std::vector<DlmmBin> bins, std::uint64_t active_bin_index, Decimal fee_retention) {
     if (bins.empty()) return invalid("bins must not be empty");
     if (active_bin_index >= bins.size())
-        return invalid("active_bin_index " + std::to_string(active_bin_index) + " out of bounds for bins len " +
-                       std::to_string(bins.size()));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+        return invalid("active_bin_index {} out of bounds for bins len {}", active_bin_index, bins.size());
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     // Every bin, not only those a trade can reach: a book with a bad bin
     // anywhere is not a book we want to hold.
     for (std::size_t position = 0; position < bins.size(); ++position) {
         const DlmmBin& bin = bins[position];
         if (!bin.price.is_positive())
-            return invalid(got("bin " + std::to_string(position) + " has price <= 0: ", bin.price));
+            return invalid("bin {} has price <= 0: {}", position, bin.price);
         if (bin.reserve_x.is_negative() || bin.reserve_y.is_negative())
-            return invalid("bin " + std::to_string(position) + " has negative reserves");
+            return invalid("bin {} has negative reserves", position);
     }
     return DlmmBook(std::move(bins), active_bin_index, fee_retention);
 }
 
 Sized<Decimal> DlmmBook::quote(Decimal delta_in) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
 
     Decimal remaining = delta_in;
@@ -64,7 +62,7 @@ Sized<Decimal> DlmmBook::quote(Decimal delta_in) const {
 }
 
 Sized<SizingResult> DlmmBook::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     if (effective_price(bins_[active_bin_index_], fee_retention_) <= reference_price) return no_arbitrage();
 
     // The output is piecewise linear in the input, so the profit grows through

@@ -1,8 +1,7 @@
 #include "core/src/curves/dodo_pmm.hpp"
 
-#include <string>
-
 #include "core/src/golden_section.hpp"
+#include "core/src/validation.hpp"
 
 namespace quarlen {
 
@@ -23,13 +22,12 @@ Sized<DodoPmmPool> DodoPmmPool::create(Decimal base_target, Decimal quote_target
                                        Decimal quote_reserve, Decimal oracle_price, Decimal k, Decimal fee_retention,
                                        bool is_sell_base) {
     if (!base_target.is_positive() || !quote_target.is_positive())
-        return invalid("targets must be > 0: B0=" + base_target.to_string() + ", Q0=" + quote_target.to_string());
+        return invalid("targets must be > 0: B0={}, Q0={}", base_target, quote_target);
     if (!base_reserve.is_positive() || !quote_reserve.is_positive())
-        return invalid("reserves must be > 0: B=" + base_reserve.to_string() + ", Q=" + quote_reserve.to_string());
-    if (!oracle_price.is_positive()) return invalid(got("oracle_price must be > 0, got ", oracle_price));
-    if (!k.is_positive() || k > ONE) return invalid(got("k must be in (0, 1], got ", k));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+        return invalid("reserves must be > 0: B={}, Q={}", base_reserve, quote_reserve);
+    if (const Rejection rejected = check_positive("oracle_price", oracle_price)) return *rejected;
+    if (!k.is_positive() || k > ONE) return invalid("k must be in (0, 1], got {}", k);
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     return DodoPmmPool(base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention,
                        is_sell_base);
 }
@@ -67,7 +65,7 @@ DodoPmmPool::Root DodoPmmPool::root_selling_quote(Decimal r) const {
     return (*s - b0) / (TWO * k_);
 }
 
-DodoPmmPool::Quoted DodoPmmPool::sell_base(Decimal a) const {
+Sized<Decimal> DodoPmmPool::sell_base(Decimal a) const {
     const Decimal b0 = base_target_;
     const Decimal i = oracle_price_;
     const Decimal new_base = base_reserve_ + a;
@@ -82,20 +80,20 @@ DodoPmmPool::Quoted DodoPmmPool::sell_base(Decimal a) const {
         // Crossing: fill the base deficit at its premium, the rest beyond the target.
         const Decimal first = i * premium(b0 - base_reserve_, b0);
         const Root z = root_selling_base(new_base - b0);
-        if (!z) return std::unexpected(Failure{FailureKind::CrossingRoot, z.error()});
+        if (!z) return invalid("negative discriminant in DODO crossing: {}", z.error());
         out = first + *z;
     } else {
         // Measured from the targets, not from the current quote reserve: a
         // pool off its curve pays (or withholds) the difference at once.
         const Root z = root_selling_base(new_base - b0);
-        if (!z) return std::unexpected(Failure{FailureKind::SellBaseRoot, z.error()});
+        if (!z) return invalid("negative discriminant in DODO sell base: {}", z.error());
         const Decimal quote_after = quote_target_ - *z;
         out = quote_reserve_ - quote_after;
     }
     return out >= ZERO ? out : ZERO;
 }
 
-DodoPmmPool::Quoted DodoPmmPool::sell_quote(Decimal a) const {
+Sized<Decimal> DodoPmmPool::sell_quote(Decimal a) const {
     const Decimal q0 = quote_target_;
     const Decimal i = oracle_price_;
     const Decimal new_quote = quote_reserve_ + a;
@@ -107,50 +105,30 @@ DodoPmmPool::Quoted DodoPmmPool::sell_quote(Decimal a) const {
     } else if (quote_reserve_ < q0) {
         const Decimal first = premium(q0 - quote_reserve_, q0) / i;
         const Root z = root_selling_quote(new_quote - q0);
-        if (!z) return std::unexpected(Failure{FailureKind::CrossingRoot, z.error()});
+        if (!z) return invalid("negative discriminant in DODO crossing: {}", z.error());
         out = first + *z;
     } else {
         const Root z = root_selling_quote(new_quote - q0);
-        if (!z) return std::unexpected(Failure{FailureKind::SellQuoteRoot, z.error()});
+        if (!z) return invalid("negative discriminant in DODO sell quote: {}", z.error());
         const Decimal base_after = base_target_ - *z;
         out = base_reserve_ - base_after;
     }
     return out >= ZERO ? out : ZERO;
 }
 
-DodoPmmPool::Quoted DodoPmmPool::quote_value(Decimal delta_in) const {
-    if (delta_in.is_negative()) return std::unexpected(Failure{FailureKind::NegativeInput, delta_in});
+Sized<Decimal> DodoPmmPool::quote(Decimal delta_in) const {
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
     const Decimal a = delta_in * fee_retention_;  // the fee comes off the input
-    const Quoted out = is_sell_base_ ? sell_base(a) : sell_quote(a);
+    const Sized<Decimal> out = is_sell_base_ ? sell_base(a) : sell_quote(a);
     if (!out) return out;
     // The formulas alone can promise more than the pool holds (far beyond the
     // target the root outgrows the reserve); no pool pays out more than that.
     return min(*out, is_sell_base_ ? quote_reserve_ : base_reserve_);
 }
 
-SizingError DodoPmmPool::describe(const Failure& failure) {
-    switch (failure.kind) {
-    case FailureKind::NegativeInput:
-        return InvalidReserves{got("delta_in must be >= 0, got ", failure.value)};
-    case FailureKind::CrossingRoot:
-        return InvalidReserves{"negative discriminant in DODO crossing: " + failure.value.to_string()};
-    case FailureKind::SellBaseRoot:
-        return InvalidReserves{"negative discriminant in DODO sell base: " + failure.value.to_string()};
-    case FailureKind::SellQuoteRoot:
-        break;
-    }
-    return InvalidReserves{"negative discriminant in DODO sell quote: " + failure.value.to_string()};
-}
-
-Sized<Decimal> DodoPmmPool::quote(Decimal delta_in) const {
-    const Quoted out = quote_value(delta_in);
-    if (!out) return std::unexpected(describe(out.error()));
-    return *out;
-}
-
 Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
     // The probe depends on the pool alone.
     const Sized<Decimal>& probe = probe_.get([this] { return quote(kProbeSize); });
@@ -164,7 +142,7 @@ Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const Siz
 
     // The fixed cost does not move the optimum, so the search leaves it out.
     const auto profit = [&](Decimal x) {
-        const Quoted out = quote_value(x);
+        const Sized<Decimal> out = quote(x);
         return out ? *out - reference_price * x : kFailedProfit;
     };
 

@@ -11,7 +11,6 @@
 // fixed length.
 #pragma once
 
-#include <cstdint>
 #include <expected>
 
 #include "core/src/computed_once.hpp"
@@ -54,24 +53,16 @@ private:
           fee_retention_(fee_retention),
           is_sell_base_(is_sell_base) {}
 
-    // A failed quote, kept as the value its message would show: the search
-    // discards failures, so it must not pay for building their texts.
-    enum class FailureKind : std::uint8_t { NegativeInput, CrossingRoot, SellBaseRoot, SellQuoteRoot };
-    struct Failure {
-        FailureKind kind;
-        Decimal value;  // the input, or the discriminant without a square root
-    };
-    using Quoted = std::expected<Decimal, Failure>;
     // The root of k z^2 + T z - T v = 0, or the discriminant that had no root.
     using Root = std::expected<Decimal, Decimal>;
 
-    Quoted quote_value(Decimal delta_in) const;
-    Quoted sell_base(Decimal a) const;
-    Quoted sell_quote(Decimal a) const;
+    // The output for `a` of the input asset after the fee, before the cap at
+    // what the pool holds.
+    Sized<Decimal> sell_base(Decimal a) const;
+    Sized<Decimal> sell_quote(Decimal a) const;
     Decimal premium(Decimal deficit, Decimal target) const;
     Root root_selling_base(Decimal r) const;
     Root root_selling_quote(Decimal r) const;
-    static SizingError describe(const Failure& failure);
 
     Decimal base_target_;    // B0
     Decimal quote_target_;   // Q0

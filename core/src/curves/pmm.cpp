@@ -4,6 +4,7 @@
 
 #include "core/src/checked.hpp"
 #include "core/src/golden_section.hpp"
+#include "core/src/validation.hpp"
 #include "decimal/powers.hpp"
 
 namespace quarlen {
@@ -37,15 +38,15 @@ std::uint32_t golden_section_steps(Decimal hi) {
 }  // namespace
 
 Sized<Pmm> Pmm::create(Decimal base_reserve, Decimal quote_reserve, Decimal oracle_price, Decimal k) {
-    if (!base_reserve.is_positive()) return invalid(got("base_reserve must be > 0, got ", base_reserve));
-    if (!quote_reserve.is_positive()) return invalid(got("quote_reserve must be > 0, got ", quote_reserve));
-    if (!oracle_price.is_positive()) return invalid(got("oracle_price must be > 0, got ", oracle_price));
-    if (!k.is_positive()) return invalid(got("k must be > 0, got ", k));
+    if (const Rejection rejected = check_positive("base_reserve", base_reserve)) return *rejected;
+    if (const Rejection rejected = check_positive("quote_reserve", quote_reserve)) return *rejected;
+    if (const Rejection rejected = check_positive("oracle_price", oracle_price)) return *rejected;
+    if (const Rejection rejected = check_positive("k", k)) return *rejected;
     return Pmm(base_reserve, quote_reserve, oracle_price, k);
 }
 
 Sized<Decimal> Pmm::quote(Decimal delta_in) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
 
     const Decimal reverse_in = min(delta_in, reverse_room());
@@ -128,7 +129,7 @@ bool Pmm::output_is_concave(Decimal lo, Decimal hi) const {
 }
 
 Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     // Both regimes pay the oracle price for the first unit.
     if (oracle_price_ <= reference_price) return no_arbitrage();
 

@@ -1,9 +1,8 @@
 #include "core/src/curves/stableswap.hpp"
 
-#include <string>
-
 #include "core/src/checked.hpp"
 #include "core/src/power_of_ten_units.hpp"
+#include "core/src/validation.hpp"
 #include "decimal/powers.hpp"
 
 namespace quarlen {
@@ -129,14 +128,13 @@ std::vector<Decimal> in_units(const std::vector<Decimal>& amounts, const PowerOf
 Sized<StableSwapPool> StableSwapPool::create(std::vector<Decimal> reserves, Decimal amplification,
                                              Decimal fee_retention) {
     if (reserves.size() <= 1)
-        return invalid("reserves must contain at least 2 assets, got " + std::to_string(reserves.size()));
+        return invalid("reserves must contain at least 2 assets, got {}", reserves.size());
     for (std::size_t k = 0; k < reserves.size(); ++k) {
         if (!reserves[k].is_positive())
-            return invalid(got("reserves[" + std::to_string(k) + "] must be > 0, got ", reserves[k]));
+            return invalid("reserves[{}] must be > 0, got {}", k, reserves[k]);
     }
-    if (amplification < ONE) return invalid(got("amplification must be >= 1, got ", amplification));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    if (amplification < ONE) return invalid("amplification must be >= 1, got {}", amplification);
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     return StableSwapPool(std::move(reserves), amplification, fee_retention);
 }
 
@@ -172,7 +170,7 @@ const Sized<Decimal>& StableSwapPool::invariant() const {
 }
 
 Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
 
     const Sized<Checked> direct = raw_output(reserves_, amplification_, delta_in, d);
     if (!direct) return std::unexpected(direct.error());
@@ -194,7 +192,7 @@ Sized<Decimal> StableSwapPool::quote_with_invariant(Decimal delta_in, Decimal d)
         if (raw.abs() / output_reserve < kTolerance)
             raw = ZERO;
         else
-            return invalid(got("computed negative raw output ", raw));
+            return invalid("computed negative raw output {}", raw);
     }
     // The fee comes out of the output; the input entered the invariant in full.
     return raw * fee_retention_;
@@ -208,7 +206,7 @@ Sized<Decimal> StableSwapPool::quote(Decimal delta_in) const {
 }
 
 Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     if (!is_well_posed()) return did_not_converge(0);
 
     const Sized<Decimal>& solved = invariant();

@@ -3,6 +3,7 @@
 #include "core/src/checked.hpp"
 #include "core/src/golden_section.hpp"
 #include "core/src/power_of_ten_units.hpp"
+#include "core/src/validation.hpp"
 
 #include <cstdint>
 
@@ -67,16 +68,15 @@ Checked rate_at_balances(Checked x, Checked y) {
 }  // namespace
 
 Sized<VelodromeStablePool> VelodromeStablePool::create(Decimal reserve_x, Decimal reserve_y, Decimal fee_retention) {
-    if (!reserve_x.is_positive()) return invalid(got("reserve_x must be > 0, got ", reserve_x));
-    if (!reserve_y.is_positive()) return invalid(got("reserve_y must be > 0, got ", reserve_y));
-    if (!fee_retention.is_positive() || fee_retention > ONE)
-        return invalid(got("fee_retention must be in (0, 1], got ", fee_retention));
+    if (const Rejection rejected = check_positive("reserve_x", reserve_x)) return *rejected;
+    if (const Rejection rejected = check_positive("reserve_y", reserve_y)) return *rejected;
+    if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     const Decimal sum_of_squares = (reserve_x * reserve_x) + (reserve_y * reserve_y);
     return VelodromeStablePool(reserve_x, reserve_y, fee_retention, sum_of_squares);
 }
 
 Sized<Decimal> VelodromeStablePool::solve_y(Decimal new_x) const {
-    if (!new_x.is_positive()) return invalid(got("x_new must be > 0, got ", new_x));
+    if (const Rejection rejected = check_positive("x_new", new_x)) return *rejected;
     const Sized<Checked> direct = newton_balance(reserve_x_, reserve_y_, sum_of_squares_, new_x, ONE);
     if (!direct) return std::unexpected(direct.error());
     if (*direct) return **direct;
@@ -95,7 +95,7 @@ Sized<Decimal> VelodromeStablePool::solve_y(Decimal new_x) const {
 }
 
 Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
-    if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
+    if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
     const Decimal new_x = reserve_x_ + (delta_in * fee_retention_);
     const Sized<Decimal> new_y = solve_y(new_x);
@@ -123,7 +123,7 @@ Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) co
 
 Sized<SizingResult> VelodromeStablePool::optimal_size(Decimal reference_price,
                                                       const SizingConstraints& constraints) const {
-    if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
+    if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     if (marginal_rate() <= reference_price) return no_arbitrage();
 
     // Double the upper end until the whole trade no longer pays the price on
