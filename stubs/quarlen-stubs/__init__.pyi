@@ -14,10 +14,12 @@ The profit of a size ``d`` is ``(quote(d) - reference_price * d) -
 fixed_cost``.
 
 Errors: ``TypeError`` for wrong arguments, ``ValueError`` for values that are
-not decimal numbers and for every invalid pool, quote or sizing (the message
-is the sizing error's text, e.g. ``NoArbitrageOpportunity``), and
-``InternalFault`` (a ``BaseException``) for an overflow or division by zero
-inside the arithmetic.
+not decimal numbers, a ``SizingError`` (a ``ValueError``) for every invalid
+pool, quote or sizing: ``InvalidReserves``, ``DidNotConverge``,
+``NoProfitableSize`` or ``NoArbitrageOpportunity``, whose message is the
+sizing error's text, e.g. ``NoArbitrageOpportunity``; and ``InternalFault``
+(a ``BaseException``) for an overflow or division by zero inside the
+arithmetic.
 """
 
 from collections.abc import Mapping, Sequence
@@ -77,6 +79,41 @@ class InternalFault(BaseException):
     ``Exception`` does not swallow it; catch ``quarlen.InternalFault`` by name.
     The call that raised it left nothing half-built behind, and the module
     stays usable."""
+
+class SizingError(ValueError):
+    """A pool, quote or sizing that the module refused.
+
+    The message is the error's text form, e.g.
+    ``InvalidReserves { detail: "x must be > 0, got 0" }`` or
+    ``NoArbitrageOpportunity``, and the class derives from ``ValueError``, so
+    existing handlers keep working. Catch a subclass to tell a trade that does
+    not pay from a pool that is wrong. Errors pickle and copy as their own
+    class, with their message and attributes."""
+
+    detail: str | None
+    """The ``InvalidReserves`` detail, e.g. ``"x must be > 0, got 0"``;
+    ``None`` for the other kinds."""
+    iterations_attempted: int | None
+    """The iterations a ``DidNotConverge`` procedure made; ``None`` for the
+    other kinds."""
+
+class InvalidReserves(SizingError):
+    """A parameter or an intermediate value is invalid: a reserve, a fee, a
+    price, an index, the reference price, or a square root or power that
+    could not be taken. ``detail`` says which value and shows it, e.g.
+    ``"x must be > 0, got 0"``."""
+
+class DidNotConverge(SizingError):
+    """An iterative procedure hit its iteration cap before it settled;
+    ``iterations_attempted`` is the number of iterations it made."""
+
+class NoProfitableSize(SizingError):
+    """A profitable direction exists, but no admissible size is profitable
+    once ``max_size`` caps it and ``fixed_cost`` is charged."""
+
+class NoArbitrageOpportunity(SizingError):
+    """The pool's rate for the smallest trade is not better than the
+    reference price, so no trade in this direction can be profitable."""
 
 # ---- results -------------------------------------------------------------------
 
@@ -218,8 +255,8 @@ class _Pool:
         """The pool's output, in units of the output asset, for an input of
         ``delta_in`` units of the input asset.
 
-        Raises ``ValueError`` with the sizing error's text when the pool
-        cannot take the input."""
+        Raises a ``SizingError`` (a ``ValueError``), mostly
+        ``InvalidReserves``, when the pool cannot take the input."""
 
     def optimal_size(
         self, reference_price: _Number, fixed_cost: _Number | None = None, max_size: _Number | None = None
@@ -230,10 +267,11 @@ class _Pool:
         ``reference_price`` is the value of one unit of the input asset in
         units of the output asset. ``fixed_cost`` (in units of the output
         asset) and ``max_size`` (in units of the input asset) are left out
-        when ``None``. Raises ``ValueError`` with ``NoArbitrageOpportunity``
-        when the pool's rate for the smallest trades is not better than
-        ``reference_price``, ``NoProfitableSize`` when no admissible size
-        earns more than zero, or ``InvalidReserves { detail: "..." }``."""
+        when ``None``. Raises ``NoArbitrageOpportunity`` when the pool's rate
+        for the smallest trades is not better than ``reference_price``,
+        ``NoProfitableSize`` when no admissible size earns more than zero,
+        ``InvalidReserves`` for an invalid value or ``DidNotConverge``; each
+        is a ``SizingError``, so a ``ValueError``."""
 
 @disjoint_base
 class PyCpmm(_Pool):

@@ -123,6 +123,10 @@ def size_everything() -> list[tuple[object, ...]]:
     return [result_fields(f.optimal_size()) for f in FAMILIES]
 
 
+def error_fields(error: BaseException) -> tuple[object, ...]:
+    return (type(error).__name__, error.args, vars(error))
+
+
 def test_pools_and_results_cross_to_a_fresh_worker_process() -> None:
     # A spawned worker imports everything afresh, so this also proves that
     # pickles name only what the module exports under its own name.
@@ -134,6 +138,13 @@ def test_pools_and_results_cross_to_a_fresh_worker_process() -> None:
                      for function, f in zip(module_functions, FAMILIES, strict=True)]
         portfolio = workers.submit(mixed_portfolio).result()
         assert workers.submit(size_everything).result() == size_everything()
+        # Sizing errors raised in the worker arrive as their own classes, and
+        # a fresh process rebuilds them from their pickles.
+        raised = [workers.submit(quarlen.cpmm_optimal_size, 0, 1, 1, 1),
+                  workers.submit(quarlen.stableswap_optimal_size, ["1e-27", "1e-27"], 1, 1, "0.5")]
+        errors = [e for e in (r.exception() for r in raised) if e is not None]
+        assert [type(e) for e in errors] == [quarlen.InvalidReserves, quarlen.DidNotConverge]
+        assert [workers.submit(error_fields, e).result() for e in errors] == [error_fields(e) for e in errors]
     expected = [result_fields(f.optimal_size()) for f in FAMILIES]
     assert [result_fields(s.result()) for s in sized] == expected
     assert [result_fields(s.result()) for s in functions] == expected
