@@ -114,10 +114,11 @@ def main() -> None:
     )
     print("Net of 25 USDC gas, capped at 5 ETH:", capped.optimal_delta, "ETH in,", capped.expected_profit, "USDC")
 
-    # Sizing errors are ValueErrors carrying the error's text.
+    # Sizing errors are ValueErrors carrying the error's text; each kind has
+    # its own class, so "no trade" can be told from a bad pool.
     try:
         quarlen.cpmm_optimal_size(1, 1, 1, 1)
-    except ValueError as error:
+    except quarlen.NoArbitrageOpportunity as error:
         print("A pool priced at the market:", error)
 
     # Three of the ETH pools share 20 ETH of capital, less than their optima
