@@ -32,8 +32,8 @@ constexpr ErrorClass kSizingErrorKinds[] = {
      "price, or a square root or power that could not be taken. detail says which value and shows it,\n"
      "e.g. 'x must be > 0, got 0'."},
     {"quarlen.DidNotConverge",
-     "An iterative procedure hit its iteration cap before it settled; iterations_attempted is the number\n"
-     "of iterations it made."},
+     "An iterative procedure stopped without settling: it hit its iteration cap, or could take no\n"
+     "further step. iterations_attempted is the number of iterations it made."},
     {"quarlen.NoProfitableSize",
      "A profitable direction exists, but no admissible size is profitable once max_size caps it and\n"
      "fixed_cost is charged."},

@@ -104,8 +104,9 @@ class InvalidReserves(SizingError):
     ``"x must be > 0, got 0"``."""
 
 class DidNotConverge(SizingError):
-    """An iterative procedure hit its iteration cap before it settled;
-    ``iterations_attempted`` is the number of iterations it made."""
+    """An iterative procedure stopped without settling: it hit its iteration
+    cap, or could take no further step. ``iterations_attempted`` is the
+    number of iterations it made."""
 
 class NoProfitableSize(SizingError):
     """A profitable direction exists, but no admissible size is profitable
