@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "decimal/decimal.hpp"
-#include "decimal/powers_of_ten.hpp"
+#include "decimal/digit_shift.hpp"
+#include "decimal/kernels.hpp"
 #include "decimal/reduction.hpp"
 #include "decimal/scale_guard.hpp"
 #include "decimal/wide_integer.hpp"
@@ -17,6 +18,10 @@ using detail::Uint192;
 constexpr uint128 kTwoPow32 = uint128{1} << 32;
 constexpr uint128 kTwoPow64 = uint128{1} << 64;
 
+constexpr const char* kAdditionOverflow = "Addition overflowed";
+constexpr const char* kSubtractionOverflow = "Subtraction overflowed";
+constexpr const char* kMultiplicationOverflow = "Multiplication overflowed";
+
 std::optional<Decimal> fit(uint128 magnitude, int scale, bool negative) noexcept {
     if (magnitude <= Decimal::kMaxMagnitude) {
         return Decimal::from_parts(magnitude, static_cast<std::uint32_t>(scale), negative);
@@ -29,11 +34,11 @@ std::optional<Decimal> fit(uint128 magnitude, int scale, bool negative) noexcept
 std::optional<Decimal> exact_sum(Decimal a, Decimal b, bool subtract) noexcept {
     const bool a_negative = a.is_negative();
     const bool b_negative = b.is_negative() != subtract;
-    const int scale = static_cast<int>(std::max(a.scale(), b.scale()));
 
     if (a.scale() == b.scale()) {
         // Both magnitudes are below 2^96, so neither the sum nor the
         // difference can wrap 128 bits.
+        const int scale = static_cast<int>(a.scale());
         const uint128 ma = a.magnitude();
         const uint128 mb = b.magnitude();
         if (a_negative == b_negative) return fit(ma + mb, scale, a_negative);
@@ -42,35 +47,18 @@ std::optional<Decimal> exact_sum(Decimal a, Decimal b, bool subtract) noexcept {
         return Decimal::from_parts(mb - ma, static_cast<std::uint32_t>(scale), b_negative);
     }
 
-    // Raising the smaller-scale magnitude often stays within 128 bits (a
-    // small integer brought to 28 digits after the point): then the exact
-    // sum is formed there, and one that fits 96 bits needs no reduction.
-    {
-        uint128 wa = a.magnitude();
-        uint128 wb = b.magnitude();
-        uint128& raised = a.scale() < b.scale() ? wa : wb;
-        const int raise = scale - static_cast<int>(std::min(a.scale(), b.scale()));
-        if (!__builtin_mul_overflow(raised, detail::pow10(raise), &raised)) {
-            uint128 result = 0;
-            bool negative = a_negative;
-            if (a_negative == b_negative) {
-                if (__builtin_add_overflow(wa, wb, &result)) result = ~uint128{0};  // reduced below
-            } else if (wa >= wb) {
-                result = wa - wb;
-            } else {
-                result = wb - wa;
-                negative = b_negative;
-            }
-            if (result <= Decimal::kMaxMagnitude)
-                return Decimal::from_parts(result, static_cast<std::uint32_t>(scale), negative);
-        }
-    }
-
-    const Uint192 wa = detail::multiply(a.magnitude(), detail::pow10(scale - static_cast<int>(a.scale())));
-    const Uint192 wb = detail::multiply(b.magnitude(), detail::pow10(scale - static_cast<int>(b.scale())));
-    if (a_negative == b_negative) return detail::reduce(wa + wb, scale, a_negative);
-    if (wa >= wb) return detail::reduce(wa - wb, scale, a_negative);
-    return detail::reduce(wb - wa, scale, b_negative);
+    // The raised magnitude is below 2^96 * 10^28 < 2^190, and so is the sum.
+    const bool a_raised = a.scale() < b.scale();
+    const Decimal& lower = a_raised ? a : b;
+    const Decimal& higher = a_raised ? b : a;
+    const bool lower_negative = a_raised ? a_negative : b_negative;
+    const bool higher_negative = a_raised ? b_negative : a_negative;
+    const int scale = static_cast<int>(higher.scale());
+    const Uint192 raised = detail::multiply_by_pow10(lower.magnitude(), scale - static_cast<int>(lower.scale()));
+    const Uint192 other = Uint192::from(higher.magnitude());
+    if (lower_negative == higher_negative) return detail::reduce(raised + other, scale, lower_negative);
+    if (raised >= other) return detail::reduce(raised - other, scale, lower_negative);
+    return detail::reduce(other - raised, scale, higher_negative);
 }
 
 std::optional<Decimal> exact_product(Decimal a, Decimal b) noexcept {
@@ -94,6 +82,11 @@ std::optional<Decimal> exact_product(Decimal a, Decimal b) noexcept {
     return detail::reduce(detail::multiply(ma, mb), scale, negative);
 }
 
+detail::Outcome outcome(const std::optional<Decimal>& value, const char* fault) noexcept {
+    if (!value) return {ZERO, fault};
+    return {*value};
+}
+
 bool both_valid(Decimal a, Decimal b) noexcept { return detail::has_valid_scale(a) && detail::has_valid_scale(b); }
 
 void require_both_valid(Decimal a, Decimal b) {
@@ -103,22 +96,32 @@ void require_both_valid(Decimal a, Decimal b) {
 
 }  // namespace
 
+detail::Outcome detail::add(Decimal a, Decimal b) noexcept { return outcome(exact_sum(a, b, false), kAdditionOverflow); }
+
+detail::Outcome detail::subtract(Decimal a, Decimal b) noexcept {
+    return outcome(exact_sum(a, b, true), kSubtractionOverflow);
+}
+
+detail::Outcome detail::multiply(Decimal a, Decimal b) noexcept {
+    return outcome(exact_product(a, b), kMultiplicationOverflow);
+}
+
 Decimal Decimal::add_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> sum = exact_sum(a, b, false)) return *sum;
-    throw DecimalFault("Addition overflowed");
+    throw DecimalFault(kAdditionOverflow);
 }
 
 Decimal Decimal::subtract_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> difference = exact_sum(a, b, true)) return *difference;
-    throw DecimalFault("Subtraction overflowed");
+    throw DecimalFault(kSubtractionOverflow);
 }
 
 Decimal Decimal::multiply_general(Decimal a, Decimal b) {
     require_both_valid(a, b);
     if (const std::optional<Decimal> product = exact_product(a, b)) return *product;
-    throw DecimalFault("Multiplication overflowed");
+    throw DecimalFault(kMultiplicationOverflow);
 }
 
 std::optional<Decimal> Decimal::checked_add(Decimal other) const noexcept {

@@ -19,6 +19,9 @@ std::strong_ordering compare_magnitudes(uint128 ma, std::uint32_t sa, uint128 mb
         if (ma != 0) return std::strong_ordering::greater;
         return mb == 0 ? std::strong_ordering::equal : std::strong_ordering::less;
     }
+    // A magnitude below 2^64 raised by at most 19 digits fits one 64 x 64 product.
+    if ((ma >> 64) == 0 && raise <= 19)
+        return uint128{static_cast<std::uint64_t>(ma)} * detail::pow10_u64(raise) <=> mb;
     return detail::multiply(ma, detail::pow10(raise)) <=> detail::Uint192::from(mb);
 }
 
