@@ -72,6 +72,35 @@ constexpr uint128 multiply_high(uint128 a, uint128 b) noexcept {
     return uint128{a1} * b1 + (low_high >> 64) + (high_low >> 64) + (middle >> 64);
 }
 
+// The most digits a magnitude can be raised by and still fit 96 bits. A
+// magnitude of b bits can take the most a value of 2^(b - 1) can, or one
+// fewer (the span of a bit length is less than a factor of ten), and the
+// table of (2^96 - 1) / 10^k tells which.
+inline constexpr auto kMaxMagnitudeOverPow10 = [] {
+    std::array<uint128, 39> table{};
+    for (int k = 0; k <= 38; ++k) table[static_cast<std::size_t>(k)] = Decimal::kMaxMagnitude / pow10(k);
+    return table;
+}();
+
+inline constexpr auto kMostDigitsForBits = [] {
+    std::array<int, 97> table{};
+    table[0] = 38;  // zero takes any number of digits
+    for (int bits = 1; bits <= 96; ++bits) {
+        int digits = 0;
+        while (digits < 38 && (uint128{1} << (bits - 1)) <= kMaxMagnitudeOverPow10[static_cast<std::size_t>(digits + 1)])
+            ++digits;
+        table[static_cast<std::size_t>(bits)] = digits;
+    }
+    return table;
+}();
+
+// The largest k (at most 38) with magnitude * 10^k <= 2^96 - 1, for a
+// magnitude below 2^96.
+constexpr int digits_that_fit(uint128 magnitude) noexcept {
+    const int digits = kMostDigitsForBits[static_cast<std::size_t>(bit_length(magnitude))];
+    return magnitude <= kMaxMagnitudeOverPow10[static_cast<std::size_t>(digits)] ? digits : digits - 1;
+}
+
 // Removing `digits` digits divides by 10^digits. With s the largest shift for
 // which 2^s <= 10^digits, the quotient is (value >> s) * (2^s / 10^digits)
 // plus less than one, and 2^s / 10^digits lies in (1/2, 1]: it is held as the
@@ -119,9 +148,12 @@ constexpr RemovedDigits remove_digits(const Uint192& value, int digits) noexcept
     // then below 3 * 10^38 < 2^128, so it is exact in 128-bit arithmetic.
     uint128 kept = multiply_high(value.shifted_right(reciprocal.shift), reciprocal.fraction);
     uint128 removed = value.low_128() - kept * power;
-    while (removed >= power) {
-        removed -= power;
-        ++kept;
+    // Two corrections, each taken about as often as not: selected, not
+    // branched on.
+    for (int step = 0; step < 2; ++step) {
+        const bool over = removed >= power;
+        removed -= over ? power : 0;
+        kept += over ? 1 : 0;
     }
     return {kept, removed};
 }

@@ -39,12 +39,6 @@ static_assert(kRoundedTwoPow96Tenth * 10 == Decimal::kMaxMagnitude + 5);  // 2^9
 constexpr const char* kOverflow = "Division overflowed";
 constexpr const char* kByZero = "Division by zero";
 
-struct Quotient {
-    uint128 magnitude = 0;
-    int scale = 0;
-    const char* fault = nullptr;  // set when there is no quotient
-};
-
 // The digits K appended to the quotient must keep A * 10^K / B below 2^96,
 // that is 10^K < 2^96 * B / A. With a and b the bit lengths of A and B that
 // bound lies between 2^(e - 1) and 2^(e + 1), e = 96 + b - a, so the answer
@@ -65,30 +59,32 @@ constexpr auto kMostDigitsForBitGap = [] {
 static_assert(kMostDigitsForBitGap[1] == 0 && kMostDigitsForBitGap[3] == 1 && kMostDigitsForBitGap[191] == 57);
 
 // The dividend raised by the most digits, at most `limit`, that keep the
-// quotient by `divisor` within 96 bits.
+// quotient by `divisor` within 96 bits: dividend * 10^digits, below
+// 2^96 * divisor. Held as three scalar words, which the compiler keeps in
+// registers (a selected struct was copied through memory).
 struct ScaledDividend {
-    Uint192 value;  // dividend * 10^digits, below 2^96 * divisor
+    std::uint64_t high;
+    std::uint64_t middle;
+    std::uint64_t low;
     int digits;
 };
 
 ScaledDividend scale_dividend(uint128 dividend, uint128 divisor, int limit) noexcept {
     const int gap = kMagnitudeBits + detail::bit_length(divisor) - detail::bit_length(dividend);
     const int digits = std::min(kMostDigitsForBitGap[static_cast<std::size_t>(gap)], limit);
-    if (digits == 0) return {Uint192::from(dividend), 0};
+    if (digits == 0) return {0, static_cast<std::uint64_t>(dividend >> 64), static_cast<std::uint64_t>(dividend), 0};
 
     // Form it one digit short, then try the last digit: times ten, it must
     // stay below 2^96 * divisor, i.e. its value / 2^64 below divisor * 2^32.
     const Uint192 shorter = detail::multiply_by_pow10(dividend, digits - 1);
-    Uint192 longer;
-    std::uint64_t carry = 0;
-    for (int i = 0; i < 3; ++i) {
-        const uint128 column = uint128{shorter.word[i]} * 10 + carry;
-        longer.word[i] = static_cast<std::uint64_t>(column);
-        carry = static_cast<std::uint64_t>(column >> 64);
-    }
-    const uint128 longer_top = (uint128{longer.word[2]} << 64) | longer.word[1];
-    const bool fits = carry == 0 && longer_top < (divisor << 32);
-    return fits ? ScaledDividend{longer, digits} : ScaledDividend{shorter, digits - 1};
+    const uint128 low = uint128{shorter.word[0]} * 10;
+    const uint128 middle = uint128{shorter.word[1]} * 10 + static_cast<std::uint64_t>(low >> 64);
+    const uint128 high = uint128{shorter.word[2]} * 10 + static_cast<std::uint64_t>(middle >> 64);
+    const uint128 longer_top = (high << 64) | static_cast<std::uint64_t>(middle);
+    const bool fits = (high >> 64) == 0 && longer_top < (divisor << 32);
+    return {fits ? static_cast<std::uint64_t>(high) : shorter.word[2],
+            fits ? static_cast<std::uint64_t>(middle) : shorter.word[1],
+            fits ? static_cast<std::uint64_t>(low) : shorter.word[0], fits ? digits : digits - 1};
 }
 
 struct IntegerQuotient {
@@ -96,50 +92,61 @@ struct IntegerQuotient {
     uint128 remainder;
 };
 
-// value / divisor for a value below 2^96 * divisor.
-IntegerQuotient divide_scaled(const Uint192& value, uint128 divisor) noexcept {
+// The high word of (high low) shifted left by 0..63 bits: one shld. The
+// mask tells the compiler the shift stays below 64.
+constexpr std::uint64_t shift_in(std::uint64_t high, std::uint64_t low, int shift) noexcept {
+    return static_cast<std::uint64_t>((((uint128{high} << 64) | low) << (shift & 63)) >> 64);
+}
+
+// value / divisor for a value below 2^96 * divisor. The divisor is shifted
+// until its top bit is set and the value with it; the quotient then comes
+// from one multiplication-based step per quotient word.
+IntegerQuotient divide_scaled(const ScaledDividend& value, uint128 divisor) noexcept {
     if ((divisor >> 64) == 0) {
-        // One divq per quotient word; the top word is below the divisor
-        // because the quotient fits 128 bits.
-        const std::uint64_t d = static_cast<std::uint64_t>(divisor);
-        const detail::Divided64 high = detail::divide_128_by_64(value.word[2], value.word[1], d);
-        const detail::Divided64 low = detail::divide_128_by_64(high.remainder, value.word[0], d);
-        return {(uint128{high.quotient} << 64) | low.quotient, low.remainder};
+        // The shifted value is below 2^96 * 2^64: three words, the top one
+        // below the shifted divisor.
+        const detail::OneWordDivisor d(static_cast<std::uint64_t>(divisor));
+        const int shift = d.shift();
+        const std::uint64_t n2 = shift_in(value.high, value.middle, shift);
+        const std::uint64_t n1 = shift_in(value.middle, value.low, shift);
+        const std::uint64_t n0 = value.low << shift;
+        std::uint64_t rest = 0;
+        const std::uint64_t high = d.divide(n2, n1, rest);
+        const std::uint64_t low = d.divide(rest, n0, rest);
+        return {(uint128{high} << 64) | low, rest >> (shift & 63)};
     }
-    // Two 3-by-2-word steps on the dividend shifted as the divisor is (by
-    // 32 to 63 bits, as the divisor is below 2^96); the shifted dividend is
-    // below 2^96 * 2^128, so it has four words and its top two are below
-    // the shifted divisor.
+    // Shifted by 32 to 63 bits (the divisor is below 2^96), the value is
+    // below 2^96 * 2^128: four words, the top two below the shifted divisor.
     const detail::TwoWordDivisor d(divisor);
     const int shift = d.shift();
-    const std::uint64_t n3 = value.word[2] >> (64 - shift);
-    const std::uint64_t n2 = (value.word[2] << shift) | (value.word[1] >> (64 - shift));
-    const std::uint64_t n1 = (value.word[1] << shift) | (value.word[0] >> (64 - shift));
-    const std::uint64_t n0 = value.word[0] << shift;
+    const std::uint64_t n3 = value.high >> ((64 - shift) & 63);
+    const std::uint64_t n2 = shift_in(value.high, value.middle, shift);
+    const std::uint64_t n1 = shift_in(value.middle, value.low, shift);
+    const std::uint64_t n0 = value.low << shift;
     uint128 rest = 0;
     const std::uint64_t high = d.divide(n3, n2, n1, rest);
     const std::uint64_t low = d.divide(static_cast<std::uint64_t>(rest >> 64), static_cast<std::uint64_t>(rest), n0, rest);
-    return {(uint128{high} << 64) | low, rest >> shift};
+    return {(uint128{high} << 64) | low, rest >> (shift & 63)};
 }
 
 // Removes trailing zeros of an inexact quotient in the fixed order the
 // results are known by: it tests the low 32 bits first, so it can leave
 // zeros in place (10 / 4 stays 2.50). The bit tests already guarantee the
 // power of two in each 10^k, so only 5^k remains to be tested.
-void strip_trailing_zeros(Quotient& q) noexcept {
-    const auto low_word = [&q] { return static_cast<std::uint32_t>(q.magnitude); };
-    const auto strip = [&q](int digits) {
-        uint128 odd_part = q.magnitude >> digits;
+void strip_trailing_zeros(uint128& magnitude, int& scale) noexcept {
+    const auto low_word = [&magnitude] { return static_cast<std::uint32_t>(magnitude); };
+    const auto strip = [&magnitude, &scale](int digits) {
+        uint128 odd_part = magnitude >> digits;
         if (!detail::divide_exactly_by_pow5(odd_part, digits)) return false;
-        q.magnitude = odd_part;
-        q.scale -= digits;
+        magnitude = odd_part;
+        scale -= digits;
         return true;
     };
-    while (low_word() == 0 && q.scale >= 8 && strip(8)) {
+    while (low_word() == 0 && scale >= 8 && strip(8)) {
     }
-    if (low_word() % 16 == 0 && q.scale >= 4) strip(4);
-    if (low_word() % 4 == 0 && q.scale >= 2) strip(2);
-    if (low_word() % 2 == 0 && q.scale >= 1) strip(1);
+    if (low_word() % 16 == 0 && scale >= 4) strip(4);
+    if (low_word() % 4 == 0 && scale >= 2) strip(2);
+    if (low_word() % 2 == 0 && scale >= 1) strip(1);
 }
 
 // value / 10^digits for a value that 10^digits divides.
@@ -148,69 +155,74 @@ uint128 without_zeros(uint128 value, int digits) noexcept {
     return value;
 }
 
-// An exact quotient: A * 10^digits = quotient * B, at scale natural + digits.
-Quotient settle_exact(uint128 quotient, int digits, int natural_scale) noexcept {
-    const int scale = natural_scale + digits;
-    // The digits were limited by the 96 bits, not by scale 28, so the value
-    // at scale 0 would need more than 96 bits.
-    if (scale < 0) return {0, 0, kOverflow};
-    uint128 stripped = quotient;
+// An exact quotient, A * 10^digits = quotient * B at scale natural +
+// digits, brought to the scale the digit rule stops at. Returns whether
+// digits were appended (then the stripping applies); the magnitude and the
+// scale are updated in place. The scale is not negative.
+bool settle_exact(uint128& magnitude, int& scale, int digits, int natural_scale) noexcept {
+    uint128 stripped = magnitude;
     const int zeros = std::min(detail::remove_trailing_zeros(stripped), digits);
     if (zeros == digits) {
         // Exact at the natural scale already, or raised from a negative one
         // to scale 0: either way no digit was appended.
         const int kept_scale = std::max(natural_scale, 0);
-        return {without_zeros(quotient, scale - kept_scale), kept_scale, nullptr};
+        magnitude = without_zeros(magnitude, scale - kept_scale);
+        scale = kept_scale;
+        return false;
     }
     // The quotient grew in chunks of nine digits from the natural scale and
     // stopped at the first chunk boundary where nothing was left over; one
     // below scale 0 was raised to scale 0.
     const int chunks = (digits - zeros + kChunkDigits - 1) / kChunkDigits;
     const int stop = std::clamp(natural_scale + kChunkDigits * chunks, 0, scale);
-    Quotient result{without_zeros(quotient, scale - stop), stop, nullptr};
-    strip_trailing_zeros(result);
-    return result;
+    magnitude = without_zeros(magnitude, scale - stop);
+    scale = stop;
+    return true;
 }
 
-Quotient divide_magnitudes(Decimal a, Decimal b) noexcept {
+Decimal quotient(Decimal a, Decimal b, const char*& fault) noexcept {
     const uint128 dividend = a.magnitude();
     const uint128 divisor = b.magnitude();
-    if (divisor == 0) return {0, 0, kByZero};
+    const bool negative = a.is_negative() != b.is_negative();
+    if (divisor == 0) {
+        fault = kByZero;
+        return ZERO;
+    }
     const int natural_scale = static_cast<int>(a.scale()) - static_cast<int>(b.scale());
     // Zero divides exactly; a negative natural scale is raised to 0.
-    if (dividend == 0) return {0, std::max(natural_scale, 0), nullptr};
+    if (dividend == 0) return Decimal::from_parts(0, static_cast<std::uint32_t>(std::max(natural_scale, 0)), false);
 
     const ScaledDividend scaled = scale_dividend(dividend, divisor, kMaxScale - natural_scale);
-    const IntegerQuotient division = divide_scaled(scaled.value, divisor);
-    if (division.remainder == 0) return settle_exact(division.quotient, scaled.digits, natural_scale);
-
-    // Inexact: round the last digit half to even on the remainder. Twice the
-    // remainder is below 2^97 and cannot wrap.
-    Quotient result{division.quotient, natural_scale + scaled.digits, nullptr};
-    const uint128 twice_remainder = division.remainder * 2;
-    if (twice_remainder > divisor || (twice_remainder == divisor && (result.magnitude & 1) != 0)) {
-        ++result.magnitude;
-        if (result.magnitude > Decimal::kMaxMagnitude) {
-            result.magnitude = kRoundedTwoPow96Tenth;
-            --result.scale;
+    const IntegerQuotient division = divide_scaled(scaled, divisor);
+    uint128 magnitude = division.quotient;
+    int scale = natural_scale + scaled.digits;
+    bool extended = true;
+    if (division.remainder != 0) {
+        // Inexact: round the last digit half to even on the remainder. Twice
+        // the remainder is below 2^97 and cannot wrap.
+        const uint128 twice_remainder = division.remainder * 2;
+        const bool up = twice_remainder > divisor || (twice_remainder == divisor && (magnitude & 1) != 0);
+        magnitude += up ? 1 : 0;
+        if (magnitude > Decimal::kMaxMagnitude) [[unlikely]] {
+            magnitude = kRoundedTwoPow96Tenth;
+            --scale;
         }
     }
     // A quotient that only a negative scale could hold exceeds the range.
-    if (result.scale < 0) return {0, 0, kOverflow};
-    strip_trailing_zeros(result);
-    return result;
-}
-
-detail::Outcome to_outcome(const Quotient& q, bool negative) noexcept {
-    if (q.fault != nullptr) return {ZERO, q.fault};
-    return {Decimal::from_parts(q.magnitude, static_cast<std::uint32_t>(q.scale), negative)};
+    // (An exact one stopped short of scale 0 because 96 bits ran out, not
+    // scale 28.)
+    if (scale < 0) {
+        fault = kOverflow;
+        return ZERO;
+    }
+    if (division.remainder == 0) extended = settle_exact(magnitude, scale, scaled.digits, natural_scale);
+    if (extended) strip_trailing_zeros(magnitude, scale);
+    return Decimal::from_parts(magnitude, static_cast<std::uint32_t>(scale), negative);
 }
 
 }  // namespace
 
-detail::Outcome detail::divide(Decimal a, Decimal b) noexcept {
-    return to_outcome(divide_magnitudes(a, b), a.is_negative() != b.is_negative());
-}
+Decimal detail::divide(Decimal a, Decimal b, const char*& fault) noexcept { return quotient(a, b, fault); }
 
 Decimal detail::halve(Decimal a) noexcept {
     const uint128 m = a.magnitude();
@@ -226,23 +238,26 @@ Decimal detail::halve(Decimal a) noexcept {
         return Decimal::from_parts(m * 50, static_cast<std::uint32_t>(scale + 2), a.is_negative());
     if (scale < kMaxScale && m <= Decimal::kMaxMagnitude / 5)
         return Decimal::from_parts(m * 5, static_cast<std::uint32_t>(scale + 1), a.is_negative());
-    // No digit fits: the general rounding path.
-    return divide(a, TWO).value;
+    // No digit fits: the general rounding path (which cannot fail).
+    const char* fault = nullptr;
+    return quotient(a, TWO, fault);
 }
 
 Decimal operator/(Decimal a, Decimal b) {
     detail::require_valid_scale(a);
     detail::require_valid_scale(b);
-    const detail::Outcome q = detail::divide(a, b);
-    if (!q.ok()) throw DecimalFault(q.fault);
-    return q.value;
+    const char* fault = nullptr;
+    const Decimal q = quotient(a, b, fault);
+    if (fault != nullptr) throw DecimalFault(fault);
+    return q;
 }
 
 std::optional<Decimal> Decimal::checked_div(Decimal other) const noexcept {
     if (!detail::has_valid_scale(*this) || !detail::has_valid_scale(other)) return std::nullopt;
-    const detail::Outcome q = detail::divide(*this, other);
-    if (!q.ok()) return std::nullopt;
-    return q.value;
+    const char* fault = nullptr;
+    const Decimal q = quotient(*this, other, fault);
+    if (fault != nullptr) return std::nullopt;
+    return q;
 }
 
 }  // namespace quarlen

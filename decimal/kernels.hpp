@@ -9,18 +9,14 @@
 
 namespace quarlen::detail {
 
-struct Outcome {
-    Decimal value;
-    const char* fault = nullptr;  // set when there is no value
-
-    bool ok() const noexcept { return fault == nullptr; }
-};
-
-// Every operand must have a scale of at most 28.
-Outcome add(Decimal a, Decimal b) noexcept;
-Outcome subtract(Decimal a, Decimal b) noexcept;
-Outcome multiply(Decimal a, Decimal b) noexcept;
-Outcome divide(Decimal a, Decimal b) noexcept;
+// Each returns the result, or ZERO with `fault` set to the message the
+// plain operator would throw. (A flag beside a value returned in registers
+// costs less than a wrapped result returned through memory.) Every operand
+// must have a scale of at most 28.
+Decimal add(Decimal a, Decimal b, const char*& fault) noexcept;
+Decimal subtract(Decimal a, Decimal b, const char*& fault) noexcept;
+Decimal multiply(Decimal a, Decimal b, const char*& fault) noexcept;
+Decimal divide(Decimal a, Decimal b, const char*& fault) noexcept;
 
 // a / TWO, exactly as the division gives it; it cannot fail.
 Decimal halve(Decimal a) noexcept;

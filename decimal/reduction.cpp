@@ -58,7 +58,7 @@ bool rounds_up(const RemovedDigits& cut, int digits) noexcept {
 
 }  // namespace
 
-std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexcept {
+Decimal reduce(const Uint192& magnitude, int scale, bool negative, bool& overflow) noexcept {
     if (scale <= kMaxScale && magnitude.fits_in_96_bits()) {
         return Decimal::from_parts(magnitude.low_128(), static_cast<std::uint32_t>(scale), negative);
     }
@@ -80,7 +80,10 @@ std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexc
             ++result;
         }
     }
-    if (removed > scale) return std::nullopt;
+    if (removed > scale) {
+        overflow = true;
+        return ZERO;
+    }
     return Decimal::from_parts(result, static_cast<std::uint32_t>(scale - removed), negative);
 }
 

@@ -16,7 +16,7 @@ constexpr int kMaxPasses = 999;
 
 std::optional<Decimal> Decimal::sqrt() const {
     detail::require_valid_scale(*this);
-    if (negative_) return std::nullopt;
+    if (is_negative()) return std::nullopt;
     if (is_zero()) return ZERO;
 
     const Decimal x = *this;
@@ -27,11 +27,12 @@ std::optional<Decimal> Decimal::sqrt() const {
     for (int pass = 1;; ++pass) {
         if (pass > kMaxPasses) throw DecimalFault("geo mean circuit breaker");
         const Decimal last = root;
-        const detail::Outcome quotient = detail::divide(x, root);
-        if (!quotient.ok()) throw DecimalFault(quotient.fault);
-        const detail::Outcome sum = detail::add(root, quotient.value);
-        if (!sum.ok()) throw DecimalFault(sum.fault);
-        root = detail::halve(sum.value);
+        const char* fault = nullptr;
+        const Decimal quotient = detail::divide(x, root, fault);
+        if (fault != nullptr) throw DecimalFault(fault);
+        const Decimal sum = detail::add(root, quotient, fault);
+        if (fault != nullptr) throw DecimalFault(fault);
+        root = detail::halve(sum);
         if (root == last) return root;
     }
 }

@@ -261,7 +261,12 @@ std::optional<WideDecimal> reciprocal(Decimal value) noexcept {
 }
 
 std::optional<Decimal> to_decimal(const WideDecimal& value, FinalRounding rounding) noexcept {
-    if (rounding == FinalRounding::HalfEven) return reduce(value.magnitude, value.scale, value.negative);
+    if (rounding == FinalRounding::HalfEven) {
+        bool overflow = false;
+        const Decimal result = reduce(value.magnitude, value.scale, value.negative, overflow);
+        if (overflow) return std::nullopt;
+        return result;
+    }
     const std::optional<Cut> cut =
         cut_back(Uint384::from(value.magnitude), value.scale, kMaxDecimalScale, kDecimalBits, rounding);
     if (!cut) return std::nullopt;

@@ -61,16 +61,61 @@ constexpr Divided128 divide_by_64(uint128 value, std::uint64_t divisor) noexcept
     return {(uint128{high / divisor} << 64) | d.quotient, d.remainder};
 }
 
+// floor((2^128 - 1) / d) - 2^64 for a d with its top bit set: the
+// reciprocal that turns a division by d into multiplications (Moller and
+// Granlund, "Improved division by invariant integers", 2011).
+constexpr std::uint64_t reciprocal_word(std::uint64_t d) noexcept {
+    // ~d < d, as d's top bit is set.
+    return divide_128_by_64(~d, ~std::uint64_t{0}, d).quotient;
+}
+
+// A divisor of up to 64 bits shifted up until its top bit is set, with its
+// reciprocal: each 2-by-1-word step then costs two multiplications.
+class OneWordDivisor {
+public:
+    explicit constexpr OneWordDivisor(std::uint64_t divisor) noexcept
+        : shift_(std::countl_zero(divisor)), word_(divisor << shift_), reciprocal_(reciprocal_word(word_)) {}
+
+    // How far the divisor (and so every dividend) is shifted.
+    constexpr int shift() const noexcept { return shift_; }
+
+    // (n1 n0) / d for n1 < d, where d is the shifted divisor: the quotient,
+    // with the remainder (below d) left in `remainder`.
+    constexpr std::uint64_t divide(std::uint64_t n1, std::uint64_t n0, std::uint64_t& remainder) const noexcept {
+        const uint128 estimate = uint128{reciprocal_} * n1 + ((uint128{n1} << 64) | n0);
+        std::uint64_t quotient = static_cast<std::uint64_t>(estimate >> 64) + 1;
+        std::uint64_t rest = n0 - quotient * word_;
+        // The estimate is the quotient or one more, and its fraction word
+        // tells which. That goes either way about as often, so it is applied
+        // as a mask rather than a branch; the last correction is rare.
+        const std::uint64_t over = std::uint64_t{0} - std::uint64_t{rest > static_cast<std::uint64_t>(estimate)};
+        quotient += over;
+        rest += word_ & over;
+        if (rest >= word_) [[unlikely]] {
+            ++quotient;
+            rest -= word_;
+        }
+        remainder = rest;
+        return quotient;
+    }
+
+private:
+    int shift_;
+    std::uint64_t word_;
+    std::uint64_t reciprocal_;
+};
+
 // A divisor of 65 to 128 bits shifted up until its top bit is set, with the
-// reciprocal that turns each 3-by-2-word division step into multiplications
-// (Moller and Granlund, "Improved division by invariant integers", 2011).
+// reciprocal that turns each 3-by-2-word division step into multiplications.
 // The reciprocal v is floor((2^192 - 1) / d) - 2^64 for the shifted divisor d.
 class TwoWordDivisor {
 public:
     explicit constexpr TwoWordDivisor(uint128 divisor) noexcept
         : shift_(std::countl_zero(static_cast<std::uint64_t>(divisor >> 64))),
-          high_(static_cast<std::uint64_t>((divisor << shift_) >> 64)),
-          low_(static_cast<std::uint64_t>(divisor << shift_)),
+          // The divisor is below 2^128 with a non-zero high word: the shift
+          // is below 64, which the mask tells the compiler (one shld).
+          high_(static_cast<std::uint64_t>((divisor << (shift_ & 63)) >> 64)),
+          low_(static_cast<std::uint64_t>(divisor) << (shift_ & 63)),
           reciprocal_(reciprocal_of(high_, low_)) {}
 
     // How far the divisor (and so every dividend) is shifted.
@@ -89,11 +134,11 @@ public:
         const std::uint64_t top = n1 - quotient * high_;
         uint128 rest = ((uint128{top} << 64) | n0) - uint128{low_} * quotient - divisor;
         ++quotient;
-        if (static_cast<std::uint64_t>(rest >> 64) >= fraction) {
-            --quotient;
-            rest += divisor;
-        }
-        if (rest >= divisor) {  // rare
+        // As in OneWordDivisor: a mask for the even-odds correction.
+        const std::uint64_t over = std::uint64_t{0} - std::uint64_t{static_cast<std::uint64_t>(rest >> 64) >= fraction};
+        quotient += over;
+        rest += (uint128{high_ & over} << 64) | (low_ & over);
+        if (rest >= divisor) [[unlikely]] {
             ++quotient;
             rest -= divisor;
         }
@@ -103,10 +148,9 @@ public:
 
 private:
     static constexpr std::uint64_t reciprocal_of(std::uint64_t high, std::uint64_t low) noexcept {
-        // First the reciprocal of the top word alone, floor((2^128 - 1) / high) - 2^64
-        // (~high < high, as high's top bit is set) ...
-        std::uint64_t v = divide_128_by_64(~high, ~std::uint64_t{0}, high).quotient;
-        // ... then corrected for the low word, each step at most twice.
+        // The reciprocal of the top word alone, then corrected for the low
+        // word, each step at most twice.
+        std::uint64_t v = reciprocal_word(high);
         std::uint64_t p = high * v + low;
         if (p < low) {
             --v;
