@@ -40,7 +40,7 @@ Decimal fit(uint128 magnitude, int scale, bool negative, bool& overflow) noexcep
 // The exact result of kept * 10^removed + rest (rest < 10^removed) at
 // `scale`, rounded half to even at scale - removed; a carry past 2^96 - 1
 // rounds at one digit more.
-Decimal round_removed(uint128 kept, uint128 rest, int removed, int scale, bool negative, bool& overflow) noexcept {
+Decimal round_removed(uint128 kept, uint128 rest, int removed, std::int64_t scale, bool negative, bool& overflow) noexcept {
     if (removed > 0) {
         const uint128 half = detail::pow10(removed) / 2;
         if (rest > half || (rest == half && (kept & 1) != 0)) {
@@ -65,7 +65,7 @@ Decimal round_removed(uint128 kept, uint128 rest, int removed, int scale, bool n
 // the result is combined from big * 10^(raise - removed) and the digits of
 // small above 10^removed, with the rounding decided by small's remainder.
 // No 192-bit sum is formed.
-Decimal sum_across_scales(uint128 big, int raise, uint128 small, int scale, bool big_negative, bool small_negative,
+Decimal sum_across_scales(uint128 big, int raise, uint128 small, std::int64_t scale, bool big_negative, bool small_negative,
                           bool& overflow) noexcept {
     const int fit = detail::digits_that_fit(big);
     const bool same_sign = big_negative == small_negative;
@@ -141,9 +141,11 @@ Decimal exact_sum(Decimal a, Decimal b, bool subtract, bool& overflow) noexcept 
         return Decimal::from_parts(mb - ma, static_cast<std::uint32_t>(scale), b_negative);
     }
 
+    // Selected by value: references to either operand would keep both in
+    // memory.
     const bool a_raised = a.scale() < b.scale();
-    const Decimal& lower = a_raised ? a : b;
-    const Decimal& higher = a_raised ? b : a;
+    const Decimal lower = a_raised ? a : b;
+    const Decimal higher = a_raised ? b : a;
     return sum_across_scales(lower.magnitude(), static_cast<int>(higher.scale() - lower.scale()), higher.magnitude(),
                              static_cast<int>(higher.scale()), a_raised ? a_negative : b_negative,
                              a_raised ? b_negative : a_negative, overflow);

@@ -158,8 +158,25 @@ constexpr RemovedDigits remove_digits(const Uint192& value, int digits) noexcept
     return {kept, removed};
 }
 
+// The same for a 128-bit value, whose shifted top usually fits one word
+// (from 10 digits on, for a magnitude), so the estimate takes two
+// products rather than four.
 constexpr RemovedDigits remove_digits(uint128 value, int digits) noexcept {
-    return remove_digits(Uint192::from(value), digits);
+    const Pow10Reciprocal& reciprocal = kPow10Reciprocals[static_cast<std::size_t>(digits)];
+    const uint128 power = pow10(digits);
+    const uint128 top = value >> reciprocal.shift;
+    const std::uint64_t top_low = static_cast<std::uint64_t>(top);
+    const uint128 fraction = reciprocal.fraction;
+    uint128 kept = (top >> 64) == 0 ? (uint128{top_low} * static_cast<std::uint64_t>(fraction >> 64) +
+                                       ((uint128{top_low} * static_cast<std::uint64_t>(fraction)) >> 64)) >> 64
+                                    : multiply_high(top, fraction);
+    uint128 removed = value - kept * power;
+    for (int step = 0; step < 2; ++step) {
+        const bool over = removed >= power;
+        removed -= over ? power : 0;
+        kept += over ? 1 : 0;
+    }
+    return {kept, removed};
 }
 
 }  // namespace quarlen::detail

@@ -238,9 +238,13 @@ Decimal detail::halve(Decimal a) noexcept {
         return Decimal::from_parts(m * 50, static_cast<std::uint32_t>(scale + 2), a.is_negative());
     if (scale < kMaxScale && m <= Decimal::kMaxMagnitude / 5)
         return Decimal::from_parts(m * 5, static_cast<std::uint32_t>(scale + 1), a.is_negative());
-    // No digit fits: the general rounding path (which cannot fail).
-    const char* fault = nullptr;
-    return quotient(a, TWO, fault);
+    // No digit fits: m / 2 is a tie, rounded to the even neighbour, and
+    // the quotient counts as extended, so the stripping applies.
+    uint128 magnitude = m >> 1;
+    magnitude += magnitude & 1;
+    int rounded_scale = scale;
+    strip_trailing_zeros(magnitude, rounded_scale);
+    return Decimal::from_parts(magnitude, static_cast<std::uint32_t>(rounded_scale), a.is_negative());
 }
 
 Decimal operator/(Decimal a, Decimal b) {
