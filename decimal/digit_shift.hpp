@@ -82,14 +82,22 @@ inline constexpr auto kMaxMagnitudeOverPow10 = [] {
     return table;
 }();
 
+// For each bit length: the most digits a value of that length may take,
+// with the largest magnitude that takes them, in one entry so that one load
+// serves both.
+struct DigitsForBits {
+    uint128 limit;  // (2^96 - 1) / 10^digits
+    int digits;
+};
+
 inline constexpr auto kMostDigitsForBits = [] {
-    std::array<int, 97> table{};
-    table[0] = 38;  // zero takes any number of digits
+    std::array<DigitsForBits, 97> table{};
+    table[0] = {0, 38};  // zero takes any number of digits
     for (int bits = 1; bits <= 96; ++bits) {
         int digits = 0;
         while (digits < 38 && (uint128{1} << (bits - 1)) <= kMaxMagnitudeOverPow10[static_cast<std::size_t>(digits + 1)])
             ++digits;
-        table[static_cast<std::size_t>(bits)] = digits;
+        table[static_cast<std::size_t>(bits)] = {kMaxMagnitudeOverPow10[static_cast<std::size_t>(digits)], digits};
     }
     return table;
 }();
@@ -97,8 +105,8 @@ inline constexpr auto kMostDigitsForBits = [] {
 // The largest k (at most 38) with magnitude * 10^k <= 2^96 - 1, for a
 // magnitude below 2^96.
 constexpr int digits_that_fit(uint128 magnitude) noexcept {
-    const int digits = kMostDigitsForBits[static_cast<std::size_t>(bit_length(magnitude))];
-    return magnitude <= kMaxMagnitudeOverPow10[static_cast<std::size_t>(digits)] ? digits : digits - 1;
+    const DigitsForBits& entry = kMostDigitsForBits[static_cast<std::size_t>(bit_length(magnitude))];
+    return magnitude <= entry.limit ? entry.digits : entry.digits - 1;
 }
 
 // Removing `digits` digits divides by 10^digits. With s the largest shift for

@@ -71,7 +71,14 @@ struct ScaledDividend {
 
 ScaledDividend scale_dividend(uint128 dividend, uint128 divisor, int limit) noexcept {
     const int gap = kMagnitudeBits + detail::bit_length(divisor) - detail::bit_length(dividend);
-    const int digits = std::min(kMostDigitsForBitGap[static_cast<std::size_t>(gap)], limit);
+    const int most = kMostDigitsForBitGap[static_cast<std::size_t>(gap)];
+    if (limit < most) {
+        // Scale 28 stops the quotient first: with at most one digit fewer
+        // than the bit lengths allow, it always fits.
+        const Uint192 scaled = detail::multiply_by_pow10(dividend, limit);
+        return {scaled.word[2], scaled.word[1], scaled.word[0], limit};
+    }
+    const int digits = most;
     if (digits == 0) return {0, static_cast<std::uint64_t>(dividend >> 64), static_cast<std::uint64_t>(dividend), 0};
 
     // Form it one digit short, then try the last digit: times ten, it must
@@ -144,6 +151,13 @@ void strip_trailing_zeros(uint128& magnitude, int& scale) noexcept {
     };
     while (low_word() == 0 && scale >= 8 && strip(8)) {
     }
+    // Every remaining step needs 5 to divide the magnitude; most often it
+    // does not, and one test modulo 5 settles all three (2^64 = 1 mod 5, so
+    // the two words' sum stands for the magnitude).
+    const std::uint64_t low = static_cast<std::uint64_t>(magnitude);
+    std::uint64_t word_sum = low + static_cast<std::uint64_t>(magnitude >> 64);
+    word_sum += word_sum < low ? 1 : 0;
+    if (word_sum * 0xCCCCCCCCCCCCCCCDULL > 0x3333333333333333ULL) return;
     if (low_word() % 16 == 0 && scale >= 4) strip(4);
     if (low_word() % 4 == 0 && scale >= 2) strip(2);
     if (low_word() % 2 == 0 && scale >= 1) strip(1);
