@@ -174,16 +174,18 @@ uint128 without_zeros(uint128 value, int digits) noexcept {
 // digits were appended (then the stripping applies); the magnitude and the
 // scale are updated in place. The scale is not negative.
 bool settle_exact(uint128& magnitude, int& scale, int digits, int natural_scale) noexcept {
+    // Most often the quotient was exact at the natural scale already (or
+    // raised from a negative one to scale 0): then no digit was appended,
+    // and one exact division by 10^digits tells. A magnitude has at most 28
+    // trailing zeros.
     uint128 stripped = magnitude;
-    const int zeros = std::min(detail::remove_trailing_zeros(stripped), digits);
-    if (zeros == digits) {
-        // Exact at the natural scale already, or raised from a negative one
-        // to scale 0: either way no digit was appended.
+    if (digits <= kMaxScale && detail::divide_exactly_by_pow10(stripped, digits)) {
         const int kept_scale = std::max(natural_scale, 0);
-        magnitude = without_zeros(magnitude, scale - kept_scale);
+        magnitude = natural_scale >= 0 ? stripped : without_zeros(magnitude, scale);
         scale = kept_scale;
         return false;
     }
+    const int zeros = std::min(detail::remove_trailing_zeros(stripped), digits);
     // The quotient grew in chunks of nine digits from the natural scale and
     // stopped at the first chunk boundary where nothing was left over; one
     // below scale 0 was raised to scale 0.
