@@ -105,25 +105,22 @@ constexpr std::uint64_t shift_in(std::uint64_t high, std::uint64_t low, int shif
     return static_cast<std::uint64_t>((((uint128{high} << 64) | low) << (shift & 63)) >> 64);
 }
 
-// value / divisor for a value below 2^96 * divisor. The divisor is shifted
-// until its top bit is set and the value with it; the quotient then comes
-// from one multiplication-based step per quotient word.
+// value / divisor for a value below 2^96 * divisor.
 IntegerQuotient divide_scaled(const ScaledDividend& value, uint128 divisor) noexcept {
     if ((divisor >> 64) == 0) {
-        // The shifted value is below 2^96 * 2^64: three words, the top one
-        // below the shifted divisor.
-        const detail::OneWordDivisor d(static_cast<std::uint64_t>(divisor));
-        const int shift = d.shift();
-        const std::uint64_t n2 = shift_in(value.high, value.middle, shift);
-        const std::uint64_t n1 = shift_in(value.middle, value.low, shift);
-        const std::uint64_t n0 = value.low << shift;
-        std::uint64_t rest = 0;
-        const std::uint64_t high = d.divide(n2, n1, rest);
-        const std::uint64_t low = d.divide(rest, n0, rest);
-        return {(uint128{high} << 64) | low, rest >> (shift & 63)};
+        // One divq per quotient word: the top word is below the divisor, as
+        // the quotient fits 128 bits. (A reciprocal costs a divq of its own
+        // and measured slower.)
+        const std::uint64_t d = static_cast<std::uint64_t>(divisor);
+        const detail::Divided64 h = detail::divide_128_by_64(value.high, value.middle, d);
+        const detail::Divided64 l = detail::divide_128_by_64(h.remainder, value.low, d);
+        return {(uint128{h.quotient} << 64) | l.quotient, l.remainder};
     }
-    // Shifted by 32 to 63 bits (the divisor is below 2^96), the value is
-    // below 2^96 * 2^128: four words, the top two below the shifted divisor.
+    // Two words: the divisor is shifted until its top bit is set and the
+    // value with it, and each quotient word comes from a 3-by-2-word step by
+    // multiplications. Shifted by 32 to 63 bits (the divisor is below 2^96),
+    // the value is below 2^96 * 2^128: four words, the top two below the
+    // shifted divisor.
     const detail::TwoWordDivisor d(divisor);
     const int shift = d.shift();
     const std::uint64_t n3 = value.high >> ((64 - shift) & 63);
@@ -139,8 +136,9 @@ IntegerQuotient divide_scaled(const ScaledDividend& value, uint128 divisor) noex
 // Removes trailing zeros of an inexact quotient in the fixed order the
 // results are known by: it tests the low 32 bits first, so it can leave
 // zeros in place (10 / 4 stays 2.50). The bit tests already guarantee the
-// power of two in each 10^k, so only 5^k remains to be tested.
-void strip_trailing_zeros(uint128& magnitude, int& scale) noexcept {
+// power of two in each 10^k, so only 5^k remains to be tested. Inlined into
+// both callers: as a call it kept the quotient in memory.
+[[gnu::always_inline]] inline void strip_trailing_zeros(uint128& magnitude, int& scale) noexcept {
     const auto low_word = [&magnitude] { return static_cast<std::uint32_t>(magnitude); };
     const auto strip = [&magnitude, &scale](int digits) {
         uint128 odd_part = magnitude >> digits;

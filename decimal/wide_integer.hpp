@@ -69,42 +69,6 @@ constexpr std::uint64_t reciprocal_word(std::uint64_t d) noexcept {
     return divide_128_by_64(~d, ~std::uint64_t{0}, d).quotient;
 }
 
-// A divisor of up to 64 bits shifted up until its top bit is set, with its
-// reciprocal: each 2-by-1-word step then costs two multiplications.
-class OneWordDivisor {
-public:
-    explicit constexpr OneWordDivisor(std::uint64_t divisor) noexcept
-        : shift_(std::countl_zero(divisor)), word_(divisor << shift_), reciprocal_(reciprocal_word(word_)) {}
-
-    // How far the divisor (and so every dividend) is shifted.
-    constexpr int shift() const noexcept { return shift_; }
-
-    // (n1 n0) / d for n1 < d, where d is the shifted divisor: the quotient,
-    // with the remainder (below d) left in `remainder`.
-    constexpr std::uint64_t divide(std::uint64_t n1, std::uint64_t n0, std::uint64_t& remainder) const noexcept {
-        const uint128 estimate = uint128{reciprocal_} * n1 + ((uint128{n1} << 64) | n0);
-        std::uint64_t quotient = static_cast<std::uint64_t>(estimate >> 64) + 1;
-        std::uint64_t rest = n0 - quotient * word_;
-        // The estimate is the quotient or one more, and its fraction word
-        // tells which. That goes either way about as often, so it is applied
-        // as a mask rather than a branch; the last correction is rare.
-        const std::uint64_t over = std::uint64_t{0} - std::uint64_t{rest > static_cast<std::uint64_t>(estimate)};
-        quotient += over;
-        rest += word_ & over;
-        if (rest >= word_) [[unlikely]] {
-            ++quotient;
-            rest -= word_;
-        }
-        remainder = rest;
-        return quotient;
-    }
-
-private:
-    int shift_;
-    std::uint64_t word_;
-    std::uint64_t reciprocal_;
-};
-
 // A divisor of 65 to 128 bits shifted up until its top bit is set, with the
 // reciprocal that turns each 3-by-2-word division step into multiplications.
 // The reciprocal v is floor((2^192 - 1) / d) - 2^64 for the shifted divisor d.
@@ -134,7 +98,8 @@ public:
         const std::uint64_t top = n1 - quotient * high_;
         uint128 rest = ((uint128{top} << 64) | n0) - uint128{low_} * quotient - divisor;
         ++quotient;
-        // As in OneWordDivisor: a mask for the even-odds correction.
+        // That goes either way about as often, so it is applied as a mask
+        // rather than a branch; the last correction is rare.
         const std::uint64_t over = std::uint64_t{0} - std::uint64_t{static_cast<std::uint64_t>(rest >> 64) >= fraction};
         quotient += over;
         rest += (uint128{high_ & over} << 64) | (low_ & over);
