@@ -175,29 +175,17 @@ constexpr RemovedDigits remove_digits(const Uint192& value, int digits) noexcept
     return {kept, removed};
 }
 
-// The same for a 128-bit value: one or two divqs up to 19 digits; beyond,
-// the shifted top fits one word for a magnitude, so the estimate takes two
-// products rather than four.
+// The same for a 128-bit value, for 1 <= digits <= 38: by divqs alone,
+// beyond 19 digits in two steps, 10^19 and then the rest of the power.
 constexpr RemovedDigits remove_digits(uint128 value, int digits) noexcept {
-    if (digits <= 19) {
+    constexpr int kWordDigits = 19;
+    if (digits <= kWordDigits) {
         const Divided128 d = divide_by_64(value, pow10_u64(digits));
         return {d.quotient, d.remainder};
     }
-    const Pow10Reciprocal& reciprocal = kPow10Reciprocals[static_cast<std::size_t>(digits)];
-    const uint128 power = pow10(digits);
-    const uint128 top = value >> reciprocal.shift;
-    const std::uint64_t top_low = static_cast<std::uint64_t>(top);
-    const uint128 fraction = reciprocal.fraction;
-    uint128 kept = (top >> 64) == 0 ? (uint128{top_low} * static_cast<std::uint64_t>(fraction >> 64) +
-                                       ((uint128{top_low} * static_cast<std::uint64_t>(fraction)) >> 64)) >> 64
-                                    : multiply_high(top, fraction);
-    uint128 removed = value - kept * power;
-    for (int step = 0; step < 2; ++step) {
-        const bool over = removed >= power;
-        removed -= over ? power : 0;
-        kept += over ? 1 : 0;
-    }
-    return {kept, removed};
+    const Divided128 low = divide_by_64(value, pow10_u64(kWordDigits));
+    const Divided128 high = divide_by_64(low.quotient, pow10_u64(digits - kWordDigits));
+    return {high.quotient, uint128{high.remainder} * pow10_u64(kWordDigits) + low.remainder};
 }
 
 }  // namespace quarlen::detail

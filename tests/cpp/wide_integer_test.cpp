@@ -112,6 +112,10 @@ TEST(WideInteger, DivisionHelpersMatchExactDivision) {
         ASSERT_EQ(reference::to_mpz(cut.kept), value / power) << digits;
         ASSERT_EQ(reference::to_mpz(cut.removed), value % power) << digits;
         ASSERT_EQ(to_mpz(detail::multiply_by_pow10(cut.kept >> 96, digits)), reference::to_mpz(cut.kept >> 96) * power);
+        const uint128 narrow = wide_value();
+        const detail::RemovedDigits narrow_cut = detail::remove_digits(narrow, digits);
+        ASSERT_EQ(reference::to_mpz(narrow_cut.kept), reference::to_mpz(narrow) / power) << digits;
+        ASSERT_EQ(reference::to_mpz(narrow_cut.removed), reference::to_mpz(narrow) % power) << digits;
 
         // Exact division by 5^m and 10^m, and the count of trailing zeros.
         const int m = static_cast<int>(source.word() % 29);
