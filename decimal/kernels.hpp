@@ -14,7 +14,6 @@ namespace quarlen::detail {
 // costs less than a wrapped result returned through memory.) Every operand
 // must have a scale of at most 28.
 Decimal add(Decimal a, Decimal b, const char*& fault) noexcept;
-Decimal subtract(Decimal a, Decimal b, const char*& fault) noexcept;
 Decimal multiply(Decimal a, Decimal b, const char*& fault) noexcept;
 Decimal divide(Decimal a, Decimal b, const char*& fault) noexcept;
 
