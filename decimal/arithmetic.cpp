@@ -18,8 +18,6 @@ using detail::Uint192;
 constexpr uint128 kTwoPow32 = uint128{1} << 32;
 constexpr uint128 kTwoPow64 = uint128{1} << 64;
 
-// 2^96 / 10 rounded, the magnitude when rounding carries past 2^96 - 1.
-constexpr uint128 kRoundedTwoPow96Tenth = Decimal::kMaxMagnitude / 10 + 1;
 constexpr uint128 kMaxOverTen = Decimal::kMaxMagnitude / 10;
 
 constexpr const char* kAdditionOverflow = "Addition overflowed";
@@ -46,7 +44,7 @@ Decimal round_removed(uint128 kept, uint128 rest, int removed, std::int64_t scal
         if (rest > half || (rest == half && (kept & 1) != 0)) {
             if (kept == Decimal::kMaxMagnitude) {
                 // At one digit more the last digit, 5, and any rest round up.
-                kept = kRoundedTwoPow96Tenth;
+                kept = detail::kRoundedTwoPow96Tenth;
                 ++removed;
             } else {
                 ++kept;
@@ -64,7 +62,8 @@ Decimal round_removed(uint128 kept, uint128 rest, int removed, std::int64_t scal
 // than 96 bits; then the digits it must lose are known from big alone, and
 // the result is combined from big * 10^(raise - removed) and the digits of
 // small above 10^removed, with the rounding decided by small's remainder.
-// No 192-bit sum is formed.
+// No 192-bit sum is formed. The scale is held 64 bits wide: spilled as an
+// int, it was read back as a whole word, which stalls the load.
 Decimal sum_across_scales(uint128 big, int raise, uint128 small, std::int64_t scale, bool big_negative, bool small_negative,
                           bool& overflow) noexcept {
     const int fit = detail::digits_that_fit(big);

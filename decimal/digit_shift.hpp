@@ -13,6 +13,11 @@
 
 namespace quarlen::detail {
 
+// 2^96 / 10 rounded: a magnitude that rounding carries past 2^96 - 1 is
+// rounded again at one digit more, to this.
+inline constexpr uint128 kRoundedTwoPow96Tenth = Decimal::kMaxMagnitude / 10 + 1;
+static_assert(kRoundedTwoPow96Tenth * 10 == Decimal::kMaxMagnitude + 5);  // 2^96 + 4
+
 // 10^0 .. 10^57: every power below 2^192.
 inline constexpr int kMaxWidePow10 = 57;
 inline constexpr auto kPow10Wide = [] {

@@ -1,9 +1,9 @@
-// Division. The documented procedure produces quotient digits in chunks of
-// up to nine until the remainder vanishes, the scale reaches 28 or no
-// further digit fits in 96 bits, rounds the last digit half to even, and
-// strips some trailing zeros of an inexact quotient by a fixed sequence.
-// Callers see that representation, so it is kept exactly; but it is reached
-// in one division rather than chunk by chunk:
+// Division. The digit rule produces quotient digits in chunks of up to nine
+// until the remainder vanishes, the scale reaches 28 or no further digit
+// fits in 96 bits, rounds the last digit half to even, and strips some
+// trailing zeros of an inexact quotient by a fixed sequence. Callers see
+// that representation, so it is kept exactly; but it is reached in one
+// division rather than chunk by chunk:
 //
 // - An inexact quotient always ends at the same scale T whatever the
 //   chunking: the largest scale up to 28 at which the quotient still fits
@@ -31,10 +31,6 @@ using detail::Uint192;
 constexpr int kMaxScale = static_cast<int>(Decimal::kMaxScale);
 constexpr int kChunkDigits = 9;
 constexpr int kMagnitudeBits = 96;
-
-// 2^96 / 10 rounded, the quotient when rounding carries past 2^96 - 1.
-constexpr uint128 kRoundedTwoPow96Tenth = uint128{7922816251426433759ULL} * 1000000000 + 354395034;
-static_assert(kRoundedTwoPow96Tenth * 10 == Decimal::kMaxMagnitude + 5);  // 2^96 + 4
 
 constexpr const char* kOverflow = "Division overflowed";
 constexpr const char* kByZero = "Division by zero";
@@ -218,7 +214,7 @@ Decimal quotient(Decimal a, Decimal b, const char*& fault) noexcept {
         const bool up = twice_remainder > divisor || (twice_remainder == divisor && (magnitude & 1) != 0);
         magnitude += up ? 1 : 0;
         if (magnitude > Decimal::kMaxMagnitude) [[unlikely]] {
-            magnitude = kRoundedTwoPow96Tenth;
+            magnitude = detail::kRoundedTwoPow96Tenth;
             --scale;
         }
     }
