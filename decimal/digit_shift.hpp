@@ -1,7 +1,7 @@
 // Adding and removing decimal digits at the bottom of a wide magnitude: a
-// multiplication by a power of ten, and a division by one that costs one
-// multiplication by a fixed-point reciprocal and a small correction instead
-// of a chain of per-word division steps.
+// multiplication by a power of ten, and a division by one, by divqs while
+// the power fits a word and otherwise by one multiplication with a
+// fixed-point reciprocal and a small correction.
 #pragma once
 
 #include <array>
