@@ -48,9 +48,8 @@ public:
     static constexpr Decimal from_parts(uint128 magnitude, std::uint32_t scale, bool negative) noexcept {
         Decimal d;
         d.lo_ = static_cast<std::uint64_t>(magnitude);
-        // The scale is masked, not narrowed: narrowing lets the compiler
-        // read a spilled 32-bit scale back as 64 bits, which stalls.
-        d.hi_ = static_cast<std::uint32_t>(magnitude >> 64) | ((std::uint64_t{scale} & 0xFF) << kScaleShift) |
+        d.hi_ = static_cast<std::uint32_t>(magnitude >> 64) |
+                (std::uint64_t{static_cast<std::uint8_t>(scale)} << kScaleShift) |
                 (std::uint64_t{negative && magnitude != 0} << kSignShift);
         return d;
     }
