@@ -8,7 +8,9 @@ from __future__ import annotations
 import json
 import sys
 
-OPERATIONS = [("add", "add", 3), ("mul", "mul", 3), ("div", "div", 2), ("sqrt", "sqrt", 2),
+# The square root is a fixed Newton sequence of full divisions, so its
+# target is to come within 10x of the peer (a ratio of 0.1).
+OPERATIONS = [("add", "add", 1.5), ("mul", "mul", 2.5), ("div", "div", 2.5), ("sqrt", "sqrt", 0.1),
               ("text", "parse+format", None)]
 LIBRARIES = ["quarlen", "intel", "gcc"]
 

@@ -1,4 +1,6 @@
 // Ordering by value across scales.
+#include <compare>
+
 #include "decimal/decimal.hpp"
 #include "decimal/powers_of_ten.hpp"
 #include "decimal/wide_integer.hpp"
@@ -19,7 +21,15 @@ std::strong_ordering compare_magnitudes(uint128 ma, std::uint32_t sa, uint128 mb
         if (ma != 0) return std::strong_ordering::greater;
         return mb == 0 ? std::strong_ordering::equal : std::strong_ordering::less;
     }
-    return detail::multiply(ma, detail::pow10(raise)) <=> detail::Uint192::from(mb);
+    // A magnitude below 2^64 raised by at most 19 digits fits one 64 x 64 product.
+    if ((ma >> 64) == 0 && raise <= 19)
+        return uint128{static_cast<std::uint64_t>(ma)} * detail::pow10_u64(raise) <=> mb;
+    // Factors of x and y bits multiply to at least 2^(x + y - 2): beyond 128
+    // bits in all that is at least 2^127 and outweighs any magnitude; within
+    // them the product fits 128 bits.
+    const uint128 power = detail::pow10(raise);
+    if (detail::bit_length(ma) + detail::bit_length(power) > 128) return std::strong_ordering::greater;
+    return ma * power <=> mb;
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ public:
     static constexpr Decimal from_parts(uint128 magnitude, std::uint32_t scale, bool negative) noexcept {
         Decimal d;
         d.lo_ = static_cast<std::uint64_t>(magnitude);
-        d.hi_ = static_cast<std::uint32_t>(magnitude >> 64);
-        d.scale_ = static_cast<std::uint8_t>(scale);
-        d.negative_ = negative && magnitude != 0;
+        d.hi_ = static_cast<std::uint32_t>(magnitude >> 64) |
+                (std::uint64_t{static_cast<std::uint8_t>(scale)} << kScaleShift) |
+                (std::uint64_t{negative && magnitude != 0} << kSignShift);
         return d;
     }
     static constexpr Decimal from_int(std::int64_t value) noexcept {
@@ -61,12 +61,12 @@ public:
     }
     static constexpr Decimal from_u64(std::uint64_t value) noexcept { return from_parts(value, 0, false); }
 
-    constexpr uint128 magnitude() const noexcept { return (uint128{hi_} << 64) | lo_; }
-    constexpr std::uint32_t scale() const noexcept { return scale_; }
+    constexpr uint128 magnitude() const noexcept { return (uint128{magnitude_high()} << 64) | lo_; }
+    constexpr std::uint32_t scale() const noexcept { return static_cast<std::uint8_t>(hi_ >> kScaleShift); }
     // The sign flag: set only for values below zero.
-    constexpr bool is_negative() const noexcept { return negative_; }
-    constexpr bool is_zero() const noexcept { return lo_ == 0 && hi_ == 0; }
-    constexpr bool is_positive() const noexcept { return !is_zero() && !negative_; }
+    constexpr bool is_negative() const noexcept { return ((hi_ >> kSignShift) & 1) != 0; }
+    constexpr bool is_zero() const noexcept { return lo_ == 0 && magnitude_high() == 0; }
+    constexpr bool is_positive() const noexcept { return !is_zero() && !is_negative(); }
 
     // Plain operators: exact under the rounding rules, or DecimalFault with
     // "Addition overflowed", "Subtraction overflowed", "Multiplication
@@ -78,10 +78,10 @@ public:
     friend Decimal operator+(Decimal a, Decimal b) { return add_or_subtract(a, b, false); }
     friend Decimal operator-(Decimal a, Decimal b) { return add_or_subtract(a, b, true); }
     friend Decimal operator*(Decimal a, Decimal b) {
-        if ((a.hi_ | b.hi_) == 0 && a.scale_ + b.scale_ <= kMaxScale) {
+        if ((a.magnitude_high() | b.magnitude_high()) == 0 && a.scale() + b.scale() <= kMaxScale) {
             const uint128 product = uint128{a.lo_} * b.lo_;
             if (product <= kMaxMagnitude)
-                return from_parts(product, static_cast<std::uint32_t>(a.scale_ + b.scale_), a.negative_ != b.negative_);
+                return from_parts(product, a.scale() + b.scale(), a.is_negative() != b.is_negative());
         }
         return multiply_general(a, b);
     }
@@ -92,7 +92,7 @@ public:
     Decimal& operator/=(Decimal other) { return *this = *this / other; }
 
     // Sign flipped; magnitude and scale unchanged (zero stays non-negative).
-    constexpr Decimal operator-() const noexcept { return from_parts(magnitude(), scale_, !negative_); }
+    constexpr Decimal operator-() const noexcept { return from_parts(magnitude(), scale(), !is_negative()); }
 
     // Checked forms: no value where the plain operator would fault.
     std::optional<Decimal> checked_add(Decimal other) const noexcept;
@@ -105,7 +105,7 @@ public:
     friend std::strong_ordering operator<=>(Decimal a, Decimal b) noexcept;
 
     // Sign cleared; magnitude and scale unchanged.
-    constexpr Decimal abs() const noexcept { return from_parts(magnitude(), scale_, false); }
+    constexpr Decimal abs() const noexcept { return from_parts(magnitude(), scale(), false); }
     // Digits after the point dropped (towards zero); scale 0.
     Decimal trunc() const noexcept;
     // Smallest integer >= the value; scale 0.
@@ -134,16 +134,17 @@ public:
 
 private:
     static Decimal add_or_subtract(Decimal a, Decimal b, bool subtract) {
-        if (a.scale_ == b.scale_ && a.scale_ <= kMaxScale) {
+        if (a.scale() == b.scale() && a.scale() <= kMaxScale) {
             // Both magnitudes are below 2^96: neither result wraps 128 bits.
             const uint128 ma = a.magnitude();
             const uint128 mb = b.magnitude();
-            const bool b_negative = b.negative_ != subtract;
-            if (a.negative_ == b_negative) {
-                if (ma + mb <= kMaxMagnitude) return from_parts(ma + mb, a.scale_, a.negative_);
+            const bool b_negative = b.is_negative() != subtract;
+            if (a.is_negative() == b_negative) {
+                if (ma + mb <= kMaxMagnitude) return from_parts(ma + mb, a.scale(), a.is_negative());
             } else {
                 // A zero difference comes out non-negative through from_parts.
-                return ma >= mb ? from_parts(ma - mb, a.scale_, a.negative_) : from_parts(mb - ma, a.scale_, b_negative);
+                return ma >= mb ? from_parts(ma - mb, a.scale(), a.is_negative())
+                                : from_parts(mb - ma, a.scale(), b_negative);
             }
         }
         return subtract ? subtract_general(a, b) : add_general(a, b);
@@ -153,11 +154,17 @@ private:
     static Decimal subtract_general(Decimal a, Decimal b);
     static Decimal multiply_general(Decimal a, Decimal b);
 
-    std::uint64_t lo_ = 0;      // low 64 bits of the magnitude
-    std::uint32_t hi_ = 0;      // high 32 bits of the magnitude
-    std::uint8_t scale_ = 0;    // digits after the point, 0..28
-    bool negative_ = false;     // set only for non-zero values below zero
-    std::uint16_t reserved_ = 0;
+    // The second word packs the magnitude's high 32 bits, the scale and the
+    // sign, so that building and taking apart a value is register arithmetic
+    // (separate narrow fields made the compiler assemble each result in
+    // memory and read it back whole, which stalls the load).
+    static constexpr int kScaleShift = 32;
+    static constexpr int kSignShift = 40;
+    constexpr std::uint32_t magnitude_high() const noexcept { return static_cast<std::uint32_t>(hi_); }
+
+    std::uint64_t lo_ = 0;  // low 64 bits of the magnitude
+    std::uint64_t hi_ = 0;  // bits 0-31: high bits of the magnitude; 32-39: scale (digits after the
+                            // point, 0..28); 40: sign, set only for non-zero values below zero
 };
 
 static_assert(sizeof(Decimal) == 16, "Decimal is a 16-byte value type");

@@ -51,10 +51,10 @@ constexpr int kWritableScale = static_cast<int>(Decimal::kMaxTextLength) - 3;
 std::size_t Decimal::format_to(char* out) const noexcept {
     char digits[40];
     const int digit_count = magnitude_digits(magnitude(), digits);
-    const int digits_after_point = std::min(static_cast<int>(scale_), kWritableScale);
+    const int digits_after_point = std::min(static_cast<int>(scale()), kWritableScale);
 
     char* cursor = out;
-    if (negative_) *cursor++ = '-';
+    if (is_negative()) *cursor++ = '-';
     if (digit_count > digits_after_point) {
         const int integer_digits = digit_count - digits_after_point;
         std::memcpy(cursor, digits, static_cast<std::size_t>(integer_digits));

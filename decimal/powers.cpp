@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "decimal/kernels.hpp"
 #include "decimal/scale_guard.hpp"
 #include "decimal/wide_decimal.hpp"
 
@@ -147,17 +148,17 @@ LnOutcome logarithm(Decimal x) noexcept {
 
     // Decade reduction to 1 <= x < 10. Neither step can overflow: a value
     // below one gains one digit, and a division by ten always has a quotient.
+    // The loops call the operators' cores: x is known to be valid.
+    const char* fault = nullptr;
     std::int64_t decades = 0;
     while (x < ONE) {
-        const std::optional<Decimal> raised = x.checked_mul(TEN);
-        if (!raised) return failed(kLnFailed);
-        x = *raised;
+        x = detail::multiply(x, TEN, fault);
+        if (fault != nullptr) return failed(kLnFailed);
         --decades;
     }
     while (x >= TEN) {
-        const std::optional<Decimal> lowered = x.checked_div(TEN);
-        if (!lowered) return failed(kLnFailed);
-        x = *lowered;
+        x = detail::divide(x, TEN, fault);
+        if (fault != nullptr) return failed(kLnFailed);
         ++decades;
     }
     const std::optional<Decimal> decades_part = Decimal::from_int(decades).checked_mul(kLn10);
@@ -168,15 +169,13 @@ LnOutcome logarithm(Decimal x) noexcept {
     // constants land there).
     std::int64_t e_steps = 0;
     while (x >= ONE) {
-        const std::optional<Decimal> reduced = x.checked_mul(kInverseE);
-        if (!reduced) return failed(kLnFailed);
-        x = *reduced;
+        x = detail::multiply(x, kInverseE, fault);
+        if (fault != nullptr) return failed(kLnFailed);
         ++e_steps;
     }
     while (x <= kInverseE) {
-        const std::optional<Decimal> raised = x.checked_mul(kE);
-        if (!raised) return failed(kLnFailed);
-        x = *raised;
+        x = detail::multiply(x, kE, fault);
+        if (fault != nullptr) return failed(kLnFailed);
         --e_steps;
     }
 

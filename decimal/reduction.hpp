@@ -12,7 +12,8 @@ namespace quarlen::detail {
 // the limits of a Decimal: the fewest trailing digits are removed that leave
 // a scale of at most 28 and a magnitude of at most 2^96 - 1, rounding half to
 // even over all removed digits. A carry past 2^96 - 1 removes one digit more.
-// No value when the limits could only be met at a negative scale.
-std::optional<Decimal> reduce(Uint192 magnitude, int scale, bool negative) noexcept;
+// Sets `overflow` (and returns ZERO) when the limits could only be met at a
+// negative scale. The scale is at most 56, that of a product.
+Decimal reduce(const Uint192& magnitude, int scale, bool negative, bool& overflow) noexcept;
 
 }  // namespace quarlen::detail

@@ -46,15 +46,16 @@ struct Uint384 {
 
     bool is_zero() const noexcept { return used_words() == 0; }
 
-    // Divides in place by a non-zero divisor and returns the remainder.
+    // Divides in place by a non-zero divisor and returns the remainder: its
+    // reciprocal once, then two products a word.
     std::uint64_t divide_by(std::uint64_t divisor) noexcept {
-        uint128 remainder = 0;
+        std::uint64_t remainder = 0;
         for (int i = used_words() - 1; i >= 0; --i) {
-            const uint128 current = (remainder << 64) | word[i];
-            word[i] = static_cast<std::uint64_t>(current / divisor);
-            remainder = current % divisor;
+            const Divided64 step = divide_128_by_64(remainder, word[i], divisor);
+            word[i] = step.quotient;
+            remainder = step.remainder;
         }
-        return static_cast<std::uint64_t>(remainder);
+        return remainder;
     }
 
     // Divides in place by a non-zero divisor below 2^96 and returns the
@@ -261,7 +262,12 @@ std::optional<WideDecimal> reciprocal(Decimal value) noexcept {
 }
 
 std::optional<Decimal> to_decimal(const WideDecimal& value, FinalRounding rounding) noexcept {
-    if (rounding == FinalRounding::HalfEven) return reduce(value.magnitude, value.scale, value.negative);
+    if (rounding == FinalRounding::HalfEven) {
+        bool overflow = false;
+        const Decimal result = reduce(value.magnitude, value.scale, value.negative, overflow);
+        if (overflow) return std::nullopt;
+        return result;
+    }
     const std::optional<Cut> cut =
         cut_back(Uint384::from(value.magnitude), value.scale, kMaxDecimalScale, kDecimalBits, rounding);
     if (!cut) return std::nullopt;

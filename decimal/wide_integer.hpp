@@ -12,6 +12,13 @@
 
 namespace quarlen::detail {
 
+// The number of significant bits (0 for zero).
+constexpr int bit_length(uint128 value) noexcept {
+    const std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
+    if (high != 0) return 64 + static_cast<int>(std::bit_width(high));
+    return static_cast<int>(std::bit_width(static_cast<std::uint64_t>(value)));
+}
+
 // (high * 2^64 + low) / divisor and its remainder, for high < divisor (so
 // the quotient fits 64 bits). On x86-64 this is the one divq instruction; a
 // plain 128-bit division would call the runtime library's general routine,
@@ -54,147 +61,85 @@ constexpr Divided128 divide_by_64(uint128 value, std::uint64_t divisor) noexcept
     return {(uint128{high / divisor} << 64) | d.quotient, d.remainder};
 }
 
-// value / divisor and value % divisor for a divisor of at least 2^64, where
-// the quotient always fits 64 bits: one divq on the divisor's top 64 bits
-// gives the quotient or one more, as in the classic normalized estimate.
-struct DividedWide {
-    std::uint64_t quotient;
-    uint128 remainder;
-};
-
-constexpr DividedWide divide_by_wide(uint128 value, uint128 divisor) noexcept {
-    const int shift = std::countl_zero(static_cast<std::uint64_t>(divisor >> 64));
-    const std::uint64_t top = static_cast<std::uint64_t>((divisor << shift) >> 64);
-    // value / 2 < 2^127, so its top word is below the normalized top word.
-    const uint128 half = value >> 1;
-    const std::uint64_t estimate =
-        divide_128_by_64(static_cast<std::uint64_t>(half >> 64), static_cast<std::uint64_t>(half), top).quotient;
-    // estimate * 2^shift / 2^63 is the true quotient or one more, at most one less.
-    std::uint64_t quotient = static_cast<std::uint64_t>((uint128{estimate} << shift) >> 63);
-    if (quotient != 0) --quotient;
-    uint128 remainder = value - uint128{quotient} * divisor;
-    if (remainder >= divisor) {
-        ++quotient;
-        remainder -= divisor;
-    }
-    return {quotient, remainder};
+// floor((2^128 - 1) / d) - 2^64 for a d with its top bit set: the
+// reciprocal that turns a division by d into multiplications (Moller and
+// Granlund, "Improved division by invariant integers", 2011).
+constexpr std::uint64_t reciprocal_word(std::uint64_t d) noexcept {
+    // ~d < d, as d's top bit is set.
+    return divide_128_by_64(~d, ~std::uint64_t{0}, d).quotient;
 }
 
-// A fixed divisor of at least 2^64 with its normalized top word and that
-// word's reciprocal, for a long division that divides by it again and
-// again: each step then costs two multiplications instead of a divq
-// (division by invariant integers, Moller and Granlund).
-class WideDivisor {
+// A divisor of 65 to 128 bits shifted up until its top bit is set, with the
+// reciprocal that turns each 3-by-2-word division step into multiplications.
+// The reciprocal v is floor((2^192 - 1) / d) - 2^64 for the shifted divisor d.
+class TwoWordDivisor {
 public:
-    explicit constexpr WideDivisor(uint128 divisor) noexcept
-        : value_(divisor),
-          shift_(std::countl_zero(static_cast<std::uint64_t>(divisor >> 64))),
-          top_(static_cast<std::uint64_t>((divisor << shift_) >> 64)),
-          // floor((2^128 - 1) / top) - 2^64; ~top < top as top's high bit is set.
-          reciprocal_(divide_128_by_64(~top_, ~std::uint64_t{0}, top_).quotient) {}
+    explicit constexpr TwoWordDivisor(uint128 divisor) noexcept
+        : shift_(std::countl_zero(static_cast<std::uint64_t>(divisor >> 64))),
+          // The divisor is below 2^128 with a non-zero high word: the shift
+          // is below 64, which the mask tells the compiler (one shld).
+          high_(static_cast<std::uint64_t>((divisor << (shift_ & 63)) >> 64)),
+          low_(static_cast<std::uint64_t>(divisor) << (shift_ & 63)),
+          reciprocal_(reciprocal_of(high_, low_)) {}
 
-    constexpr uint128 value() const noexcept { return value_; }
+    // How far the divisor (and so every dividend) is shifted.
+    constexpr int shift() const noexcept { return shift_; }
 
-    // As divide_by_wide(value, divisor).
-    constexpr DividedWide divide(uint128 value) const noexcept {
-        const uint128 half = value >> 1;
-        const std::uint64_t estimate =
-            divide_top(static_cast<std::uint64_t>(half >> 64), static_cast<std::uint64_t>(half));
-        std::uint64_t quotient = static_cast<std::uint64_t>((uint128{estimate} << shift_) >> 63);
-        if (quotient != 0) --quotient;
-        uint128 remainder = value - uint128{quotient} * value_;
-        if (remainder >= value_) {
+    // (n2 n1 n0) / d for (n2 n1) < d, where d is the shifted divisor: the
+    // quotient word, with the remainder (below d) left in `remainder`.
+    constexpr std::uint64_t divide(std::uint64_t n2, std::uint64_t n1, std::uint64_t n0,
+                                   uint128& remainder) const noexcept {
+        const uint128 divisor = (uint128{high_} << 64) | low_;
+        const uint128 estimate = uint128{reciprocal_} * n2 + ((uint128{n2} << 64) | n1);
+        std::uint64_t quotient = static_cast<std::uint64_t>(estimate >> 64);
+        const std::uint64_t fraction = static_cast<std::uint64_t>(estimate);
+        // n - (quotient + 1) d, modulo 2^128: the estimate is the quotient
+        // or one more, and the fraction word tells which.
+        const std::uint64_t top = n1 - quotient * high_;
+        uint128 rest = ((uint128{top} << 64) | n0) - uint128{low_} * quotient - divisor;
+        ++quotient;
+        // That goes either way about as often, so it is applied as a mask
+        // rather than a branch; the last correction is rare.
+        const std::uint64_t over = std::uint64_t{0} - std::uint64_t{static_cast<std::uint64_t>(rest >> 64) >= fraction};
+        quotient += over;
+        rest += (uint128{high_ & over} << 64) | (low_ & over);
+        if (rest >= divisor) [[unlikely]] {
             ++quotient;
-            remainder -= value_;
+            rest -= divisor;
         }
-        return {quotient, remainder};
-    }
-
-private:
-    // (high * 2^64 + low) / top for high < top.
-    constexpr std::uint64_t divide_top(std::uint64_t high, std::uint64_t low) const noexcept {
-        const uint128 product = uint128{reciprocal_} * high + ((uint128{high} << 64) | low);
-        std::uint64_t quotient = static_cast<std::uint64_t>(product >> 64) + 1;
-        std::uint64_t remainder = low - quotient * top_;
-        if (remainder > static_cast<std::uint64_t>(product)) {
-            --quotient;
-            remainder += top_;
-        }
-        if (remainder >= top_) ++quotient;
+        remainder = rest;
         return quotient;
     }
 
-    uint128 value_;
-    int shift_;
-    std::uint64_t top_;
-    std::uint64_t reciprocal_;
-};
-
-// A fixed 64-bit divisor shifted up until its high bit is set, with the
-// reciprocal of the shifted value, so that dividing a long number by it
-// word by word costs multiplications instead of one divq per word (the
-// same method as WideDivisor).
-class NormalizedDivisor {
-public:
-    explicit constexpr NormalizedDivisor(std::uint64_t divisor) noexcept
-        : shift_(std::countl_zero(divisor)),
-          normalized_(divisor << shift_),
-          reciprocal_(divide_128_by_64(~normalized_, ~std::uint64_t{0}, normalized_).quotient) {}
-
-    constexpr int shift() const noexcept { return shift_; }
-
-    // (high * 2^64 + low) / normalized and its remainder, for high < normalized.
-    constexpr Divided64 divide(std::uint64_t high, std::uint64_t low) const noexcept {
-        const uint128 product = uint128{reciprocal_} * high + ((uint128{high} << 64) | low);
-        std::uint64_t quotient = static_cast<std::uint64_t>(product >> 64) + 1;
-        std::uint64_t remainder = low - quotient * normalized_;
-        if (remainder > static_cast<std::uint64_t>(product)) {
-            --quotient;
-            remainder += normalized_;
-        }
-        if (remainder >= normalized_) {
-            ++quotient;
-            remainder -= normalized_;
-        }
-        return {quotient, remainder};
-    }
-
 private:
+    static constexpr std::uint64_t reciprocal_of(std::uint64_t high, std::uint64_t low) noexcept {
+        // The reciprocal of the top word alone, then corrected for the low
+        // word, each step at most twice.
+        std::uint64_t v = reciprocal_word(high);
+        std::uint64_t p = high * v + low;
+        if (p < low) {
+            --v;
+            if (p >= high) {
+                --v;
+                p -= high;
+            }
+            p -= high;
+        }
+        const uint128 t = uint128{v} * low;
+        const std::uint64_t t_high = static_cast<std::uint64_t>(t >> 64);
+        p += t_high;
+        if (p < t_high) {
+            --v;
+            if (p > high || (p == high && static_cast<std::uint64_t>(t) >= low)) --v;
+        }
+        return v;
+    }
+
     int shift_;
-    std::uint64_t normalized_;
+    std::uint64_t high_;
+    std::uint64_t low_;
     std::uint64_t reciprocal_;
 };
-
-// 10^1 .. 10^19, normalized, for removing decimal digits.
-inline constexpr auto kPow10Divisors = [] {
-    struct Table {
-        NormalizedDivisor divisor[20] = {
-            NormalizedDivisor(1), NormalizedDivisor(10), NormalizedDivisor(100), NormalizedDivisor(1000),
-            NormalizedDivisor(10000), NormalizedDivisor(100000), NormalizedDivisor(1000000),
-            NormalizedDivisor(10000000), NormalizedDivisor(100000000), NormalizedDivisor(1000000000),
-            NormalizedDivisor(10000000000ULL), NormalizedDivisor(100000000000ULL),
-            NormalizedDivisor(1000000000000ULL), NormalizedDivisor(10000000000000ULL),
-            NormalizedDivisor(100000000000000ULL), NormalizedDivisor(1000000000000000ULL),
-            NormalizedDivisor(10000000000000000ULL), NormalizedDivisor(100000000000000000ULL),
-            NormalizedDivisor(1000000000000000000ULL), NormalizedDivisor(10000000000000000000ULL)};
-    };
-    return Table{};
-}();
-
-// value / divisor and value % divisor for any non-zero 128-bit divisor.
-struct Divided {
-    uint128 quotient;
-    uint128 remainder;
-};
-
-constexpr Divided divide(uint128 value, uint128 divisor) noexcept {
-    if ((divisor >> 64) == 0) {
-        const Divided128 d = divide_by_64(value, static_cast<std::uint64_t>(divisor));
-        return {d.quotient, d.remainder};
-    }
-    const DividedWide d = divide_by_wide(value, divisor);
-    return {d.quotient, d.remainder};
-}
 
 struct Uint192 {
     // Lowest word first.
@@ -220,37 +165,15 @@ struct Uint192 {
         return 0;
     }
 
-    // Divides in place by a non-zero divisor and returns the remainder.
-    constexpr std::uint64_t divide_by(std::uint64_t divisor) noexcept {
-        std::uint64_t remainder = 0;
-        // Leading zero words divide to zero with nothing left over.
-        int top = 2;
-        while (top > 0 && word[top] == 0) --top;
-        for (int i = top; i >= 0; --i) {
-            // remainder < divisor, so each step's quotient fits 64 bits.
-            const Divided64 step = divide_128_by_64(remainder, word[i], divisor);
-            word[i] = step.quotient;
-            remainder = step.remainder;
+    // value >> bits for 0 <= bits < 192, as far as it fits 128 bits.
+    constexpr uint128 shifted_right(int bits) const noexcept {
+        if (bits == 0) return low_128();
+        if (bits < 64) {
+            return (uint128{word[2] << (64 - bits) | word[1] >> bits} << 64) | (word[1] << (64 - bits) | word[0] >> bits);
         }
-        return remainder;
-    }
-
-    // Divides in place by 10^digits (0..19) and returns the remainder.
-    constexpr std::uint64_t divide_by_pow10(int digits) noexcept {
-        const NormalizedDivisor& divisor = kPow10Divisors.divisor[digits];
-        const int shift = divisor.shift();
-        int top = 2;
-        while (top > 0 && word[top] == 0) --top;
-        // The number shifted left by `shift`, taken a word at a time from
-        // the top; the bits pushed out of the top word start the remainder.
-        std::uint64_t remainder = shift == 0 ? 0 : word[top] >> (64 - shift);
-        for (int i = top; i >= 0; --i) {
-            const std::uint64_t below = (i == 0 || shift == 0) ? 0 : word[i - 1] >> (64 - shift);
-            const Divided64 step = divisor.divide(remainder, (word[i] << shift) | below);
-            word[i] = step.quotient;
-            remainder = step.remainder;
-        }
-        return remainder >> shift;
+        if (bits == 64) return (uint128{word[2]} << 64) | word[1];
+        if (bits < 128) return (uint128{word[2] >> (bits - 64)} << 64) | (word[2] << (128 - bits) | word[1] >> (bits - 64));
+        return word[2] >> (bits - 128);
     }
 
     friend constexpr std::strong_ordering operator<=>(const Uint192& a, const Uint192& b) noexcept {

@@ -214,33 +214,6 @@ void fuzz_text(std::string_view text) {
 
 // ---- one operand ----------------------------------------------------------
 
-// The Newton iteration of the square root, run in the exact model: half the
-// value to start (the value itself when that rounds to zero), then
-// r <- (r + x / r) / 2 until a pass changes nothing, at most 999 passes.
-// No value for a negative argument; a fault message when the model's own
-// steps overflow or it never settles.
-struct Root {
-    std::optional<Decimal> value;
-    const char* fault = nullptr;
-};
-
-Root reference_sqrt(Decimal x) {
-    if (x.is_negative()) return {};
-    if (x.is_zero()) return {ZERO};
-    std::optional<Decimal> root = ref::divide(x, TWO);
-    if (root->is_zero()) root = x;
-    for (int pass = 0; pass < 999; ++pass) {
-        const Decimal last = *root;
-        const std::optional<Decimal> quotient = ref::divide(x, last);
-        if (!quotient) return {std::nullopt, "Division overflowed"};
-        const std::optional<Decimal> sum = ref::add(last, *quotient);
-        if (!sum) return {std::nullopt, "Addition overflowed"};
-        root = ref::divide(*sum, TWO);
-        if (ref::compare(*root, last) == 0) return {root};
-    }
-    return {std::nullopt, "geo mean circuit breaker"};
-}
-
 void check_unary(Decimal a) {
     const std::string operand = show(a);
     check_text(a);
@@ -274,7 +247,7 @@ void check_unary(Decimal a) {
     if (unsigned_value.has_value() != fits || (fits && mpz_class(ref::to_mpz(*unsigned_value)) != whole))
         fail("to_u64 of " + operand);
 
-    const Root expected = reference_sqrt(a);
+    const ref::Root expected = ref::sqrt(a);
     std::optional<Decimal> root;
     try {
         root = a.sqrt();

@@ -3,9 +3,12 @@
 // repeats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
+#include "decimal/digit_shift.hpp"
+#include "decimal/kernels.hpp"
 #include "decimal_reference.hpp"
 #include "decimal_test_support.hpp"
 
@@ -26,15 +29,20 @@ public:
     int below(int bound) { return static_cast<int>(engine_() % static_cast<std::uint64_t>(bound)); }
 
     uint128 magnitude() {
-        switch (below(8)) {
+        switch (below(11)) {
             case 0: return bits() % 1000;
-            case 1: return (uint128{1} << 32) - 2 + bits() % 4;  // either side of the short division path
+            case 1: return (uint128{1} << 32) - 2 + bits() % 4;  // either side of one-word and two-word divisors
             case 2: return (uint128{1} << 64) - 2 + bits() % 4;
             case 3: return Decimal::kMaxMagnitude - bits() % 1000;
             case 4: {
                 const uint128 leading_digit = 1 + bits() % 7;
                 return reference::to_uint128(reference::pow10(below(29))) * leading_digit;
             }
+            // Where halving odd magnitudes stops fitting 9 and 1 more digits.
+            case 5: return Decimal::kMaxMagnitude / 500000000 - 2 + bits() % 4;
+            case 6: return Decimal::kMaxMagnitude / 5 - 2 + bits() % 4;
+            // Either side of a bit length, where the digit tables switch.
+            case 7: return (uint128{1} << (1 + below(95))) - 1 + bits() % 2;
             default: {
                 // Uniform in the digit count, so every length is as likely.
                 const int digits = 1 + below(29);
@@ -51,15 +59,37 @@ public:
         return Decimal::from_parts(magnitude(), static_cast<std::uint32_t>(below(29)), (bits() & 1) != 0);
     }
 
-    // Sometimes the same value at another scale, to reach exact zeros and
-    // exact quotients.
+    // Sometimes the same value at another scale (exact zeros, exact
+    // quotients), a divisor of its magnitude or a product of powers of two
+    // and five (exact quotients whose first chunk boundary decides the
+    // trailing zeros they keep).
     Decimal partner_of(Decimal first) {
-        if (below(16) != 0) return decimal();
-        const Decimal rescaled = first * Decimal::from_parts(1, static_cast<std::uint32_t>(below(3)), false);
-        return below(2) == 0 ? rescaled : -rescaled;
+        const std::uint32_t scale = static_cast<std::uint32_t>(below(29));
+        switch (below(16)) {
+            case 0: {
+                const Decimal rescaled = first * Decimal::from_parts(1, static_cast<std::uint32_t>(below(3)), false);
+                return below(2) == 0 ? rescaled : -rescaled;
+            }
+            case 1: {
+                const uint128 factor = 1 + bits() % 100000;
+                const uint128 divisor = first.magnitude() / factor;
+                return Decimal::from_parts(divisor == 0 ? 1 : divisor, scale, (bits() & 1) != 0);
+            }
+            case 2: {
+                const uint128 power_of_two = uint128{1} << below(40);
+                return Decimal::from_parts(power_of_two * reference::to_uint128(pow5(below(20))), scale, false);
+            }
+            default: return decimal();
+        }
     }
 
 private:
+    static mpz_class pow5(int exponent) {
+        mpz_class result;
+        mpz_ui_pow_ui(result.get_mpz_t(), 5, static_cast<unsigned long>(exponent));
+        return result;
+    }
+
     std::mt19937_64 engine_;
 };
 
@@ -142,6 +172,12 @@ TEST(DecimalRandom, DivisionMatchesTheDigitRule) {
             ADD_FAILURE() << show(a) << " / " << show(b) << ": expected " << show(expected) << ", got "
                           << show(a.checked_div(b));
         }
+        // The square root's closed-form halving is the division by TWO.
+        const std::optional<Decimal> half = reference::divide(a, TWO);
+        if (!same_representation(detail::halve(a), half)) {
+            ++failures;
+            ADD_FAILURE() << "half of " << show(a) << ": expected " << show(half) << ", got " << show(detail::halve(a));
+        }
     }
 }
 
@@ -163,14 +199,29 @@ TEST(DecimalRandom, ResultsAtTheTopOfTheRangeMatchTheExactRules) {
                                                      static_cast<std::uint32_t>(source.below(29)), false);
         const Decimal d = Decimal::from_parts(divisor, static_cast<std::uint32_t>(source.below(2)), false);
 
+        // A sum across scales whose raised operand loses `lost` digits while
+        // the other's last `lost` digits are exactly half a unit, give or
+        // take one: the rounding ties and its neighbours.
+        const int raise = 1 + source.below(28);
+        const uint128 raised_magnitude = source.magnitude();
+        const int lost = std::max(1, raise - detail::digits_that_fit(raised_magnitude));
+        const uint128 unit = reference::to_uint128(reference::pow10(std::min(lost, 28)));
+        const uint128 tail = unit / 2 + source.bits() % 3 - 1;
+        const Decimal raised = Decimal::from_parts(raised_magnitude, static_cast<std::uint32_t>(28 - raise), (source.bits() & 1) != 0);
+        const Decimal halfway = Decimal::from_parts((source.magnitude() / unit) * unit + tail, 28, (source.bits() & 1) != 0);
+
         const bool ok = same_representation(a.checked_add(b), reference::add(a, b)) &&
                         same_representation(a.checked_sub(-b), reference::add(a, b)) &&
+                        same_representation(raised.checked_add(halfway), reference::add(raised, halfway)) &&
+                        same_representation(raised.checked_sub(halfway), reference::add(raised, -halfway)) &&
                         same_representation(dividend.checked_div(d), reference::divide(dividend, d));
         if (!ok) {
             ++failures;
             ADD_FAILURE() << show(a) << " + " << show(b) << " = " << show(a.checked_add(b)) << ", expected "
-                          << show(reference::add(a, b)) << "; " << show(dividend) << " / " << show(d) << " = "
-                          << show(dividend.checked_div(d)) << ", expected " << show(reference::divide(dividend, d));
+                          << show(reference::add(a, b)) << "; " << show(raised) << " + " << show(halfway) << " = "
+                          << show(raised.checked_add(halfway)) << ", expected " << show(reference::add(raised, halfway))
+                          << "; " << show(dividend) << " / " << show(d) << " = " << show(dividend.checked_div(d))
+                          << ", expected " << show(reference::divide(dividend, d));
         }
     }
 }
@@ -199,10 +250,13 @@ TEST(DecimalRandom, SqrtIsSettledAndCloseToTheTrueRoot) {
         const bool close = (m - units) * (m - units) * unit_square <= x_scaled &&
                            x_scaled <= (m + units) * (m + units) * unit_square;
         const bool settled = (*root + x / *root) / TWO == *root;
-        if (!close || !settled || root->is_negative()) {
+        // Digit for digit against the model's own iteration, for a share of
+        // the cases (each takes a few dozen exact divisions).
+        const bool as_modelled = i % 8 != 0 || same_representation(root, reference::sqrt(x).value);
+        if (!close || !settled || !as_modelled || root->is_negative()) {
             ++failures;
             ADD_FAILURE() << "sqrt " << show(x) << " = " << show(root) << (close ? "" : " not close")
-                          << (settled ? "" : " not settled");
+                          << (settled ? "" : " not settled") << (as_modelled ? "" : " not as modelled");
         }
     }
 }

@@ -185,6 +185,33 @@ inline std::optional<Decimal> divide(Decimal a, Decimal b) {
     return make(q, scale, negative);
 }
 
+// The square root's Newton iteration run in this model: half the value to
+// start (the value itself when that rounds to zero), then
+// r <- (r + x / r) / 2 until a pass changes nothing, at most 999 passes.
+// No value for a negative argument; a fault message when the model's own
+// steps overflow or it never settles.
+struct Root {
+    std::optional<Decimal> value;
+    const char* fault = nullptr;
+};
+
+inline Root sqrt(Decimal x) {
+    if (x.is_negative()) return {};
+    if (x.is_zero()) return {ZERO};
+    std::optional<Decimal> root = divide(x, TWO);
+    if (root->is_zero()) root = x;
+    for (int pass = 0; pass < 999; ++pass) {
+        const Decimal last = *root;
+        const std::optional<Decimal> quotient = divide(x, last);
+        if (!quotient) return {std::nullopt, "Division overflowed"};
+        const std::optional<Decimal> sum = add(last, *quotient);
+        if (!sum) return {std::nullopt, "Addition overflowed"};
+        root = divide(*sum, TWO);
+        if (compare(*root, last) == 0) return {root};
+    }
+    return {std::nullopt, "geo mean circuit breaker"};
+}
+
 // The text form built from the digits of the magnitude.
 inline std::string text(Decimal d) {
     std::string digits = to_mpz(d.magnitude()).get_str();

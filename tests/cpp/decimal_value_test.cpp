@@ -83,6 +83,8 @@ TEST(DecimalSqrt, RepresentationFollowsTheIteration) {
         {"1.5", "1.2247448713915890490986420374"},
         {"0.25", "0.500000000000000000000"},
         {"100", "10.000000000000000000000000000"},
+        // The StableSwap sizing's step share, which it holds as a constant.
+        {"0.000001", "0.0010000000000000000000000000"},
         {"0", "0"},
         {"0.000", "0"},
     };

@@ -11,8 +11,10 @@ namespace {
 
 // Relative tolerance of both Newton solves and of the bisection.
 constexpr Decimal kTolerance = Decimal::from_parts(1, 6, false);  // 0.000001
-// The finite-difference step as a share of x_0 should sqrt(kTolerance) fail.
-constexpr Decimal kFallbackStepShare = Decimal::from_parts(1, 3, false);  // 0.001
+// The finite-difference step as a share of x_0: sqrt(kTolerance) as the
+// number's square root gives it, 0.0010000000000000000000000000 (scale 28;
+// the scale carries into the step). A constant rather than a root per call.
+constexpr Decimal kStepShare = Decimal::from_parts(uint128{10000000000000ULL} * 1000000000000ULL, 28, false);
 // Passes allowed to each Newton solve.
 constexpr std::uint32_t kMaxNewtonPasses = 255;
 // Steps allowed to the bracket and the bisection together.
@@ -215,8 +217,7 @@ Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const 
     const auto quote_at = [this, d](Decimal size) { return quote_with_invariant(size, d); };
 
     // The finite-difference step: a thousandth of x_0.
-    static const Decimal step_share = kTolerance.sqrt().value_or(kFallbackStepShare);
-    const Decimal step = reserves_[0] * step_share;
+    const Decimal step = reserves_[0] * kStepShare;
 
     // Marginal profit at `size`: a difference quotient of the quote minus the
     // price, centred where it can be and one-sided at the left end.
