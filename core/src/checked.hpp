@@ -53,6 +53,8 @@ public:
     friend Checked operator/(Checked a, Checked b) {
         return a.combine(b, &Decimal::checked_div, b.value_.is_zero() ? "Division by zero" : "Division overflowed");
     }
+    // Negation only flips the sign, so it never fails; a fault passes on.
+    friend Checked operator-(Checked a) noexcept { return a ? Checked(-a.value_) : a; }
 
 private:
     using Operation = std::optional<Decimal> (Decimal::*)(Decimal) const noexcept;
