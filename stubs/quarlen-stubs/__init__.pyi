@@ -232,8 +232,10 @@ class _Pool:
         asset) and ``max_size`` (in units of the input asset) are left out
         when ``None``. Raises ``ValueError`` with ``NoArbitrageOpportunity``
         when the pool's rate for the smallest trades is not better than
-        ``reference_price``, ``NoProfitableSize`` when no admissible size
-        earns more than zero, or ``InvalidReserves { detail: "..." }``."""
+        ``reference_price`` (a PMM pool whose reverse regime pays a rising
+        rate is searched first, and raises it when no size it finds pays),
+        ``NoProfitableSize`` when no admissible size earns more than zero, or
+        ``InvalidReserves { detail: "..." }``."""
 
 @disjoint_base
 class PyCpmm(_Pool):

@@ -129,8 +129,13 @@ bool Pmm::output_is_concave(Decimal lo, Decimal hi) const {
 
 Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
-    // Both regimes pay the oracle price for the first unit.
-    if (oracle_price_ <= reference_price) return no_arbitrage();
+    // Both regimes pay the oracle price for the first unit. From there the
+    // normal regime's rate only falls, so when the first unit does not pay,
+    // no size does; but the reverse regime's rate rises with the size, and a
+    // larger trade can pay more than the reference price even then: the
+    // search decides.
+    const bool first_unit_pays = reference_price < oracle_price_;
+    if (!first_unit_pays && reverse_room().is_zero()) return no_arbitrage();
 
     // The bracket, the check and the length depend on the pool alone.
     const Search& search = search_.get([this] {
@@ -163,6 +168,9 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
             a = c;  // ties move the lower end
     }
     const Decimal size = (a + b) / TWO;
+    // A search that found no profit where the first unit does not pay finds
+    // no size that pays: the same answer as without reverse-regime room.
+    if (!first_unit_pays && !profit(size).is_positive()) return no_arbitrage();
 
     return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
 }
