@@ -115,7 +115,9 @@ def test_curve_shape_and_no_phantom_profit(pool: CryptoArgs) -> None:
     sizes = [balance_in * Decimal(share) for share in ("0.000000001", "0.001", "0.1", "1", "2", "1000000", "1e15")]
     quotes = [p.quote(size) for size in sizes]
     assert all(0 < q <= balance_out for q in quotes)
-    model, floor = CurveCryptoSwap(*pool), (balance_in + balance_out) * Decimal("1e-25")
+    balances, a, gamma, f, i = pool
+    model = CurveCryptoSwap([str(b) for b in balances], str(a), str(gamma), str(f), i)
+    floor = (balance_in + balance_out) * Decimal("1e-25")
     assert all(abs(q - model.quote(size)) <= q * Decimal("1e-20") + floor for q, size in zip(quotes, sizes))
     assert quotes == sorted(quotes)
     rates = [q / size for q, size in zip(quotes, sizes)]
