@@ -219,8 +219,8 @@ Sized<CryptoSwapPool::Curve> CryptoSwapPool::solve_curve() const {
                               ? sum
                               : geometric_sum + ((sum - geometric_sum) * (rise_at_low / (rise_at_low + fall_at_high)));
 
-    // Every term here is bounded for balances the number holds, so the
-    // solve always evaluates (a plain operator would fault first).
+    // The residual uses the plain operators, so every point evaluates (or
+    // faults) and the solve always ends with an outcome.
     const Sized<Decimal> solved = *solve_falling(geometric_sum, sum, start, [&](Decimal d) {
         const Amplification k = amplification_for(d);
         const Decimal sum_excess = (sum - d) / d;
@@ -391,6 +391,7 @@ Sized<Decimal> CryptoSwapPool::balance_left(const Curve& c, Decimal share_new) c
         const Checked step = falling / -slope;
         return NewtonPoint{falling, step ? std::optional<Decimal>(*step) : std::nullopt};
     });
+    // Every point evaluates here too, so the solve has an outcome.
     if (!*solved) return std::unexpected(solved->error());
     return (**solved * c.invariant) / four_share_new;
 }

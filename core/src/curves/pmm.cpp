@@ -168,8 +168,8 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
             a = c;  // ties move the lower end
     }
     const Decimal size = (a + b) / TWO;
-    // A search that found no profit where the first unit does not pay finds
-    // no size that pays: the same answer as without reverse-regime room.
+    // Where the first unit does not pay, a search that ends on no profit has
+    // found no size that pays either: the same error as without the room.
     if (!first_unit_pays && !profit(size).is_positive()) return no_arbitrage();
 
     return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
