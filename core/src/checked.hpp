@@ -38,21 +38,25 @@ public:
 
     // Where the plain operator cannot fault, it is used as it is, with its
     // inline paths for the commonest operands; elsewhere the checked form.
-    friend Checked operator+(Checked a, Checked b) {
+    // Operands go by reference: a Checked is too large for registers, and a
+    // formula of a dozen steps ran a fifth slower copying them by value.
+    friend Checked operator+(const Checked& a, const Checked& b) {
         if (a && b && sum_fits(a.value_, b.value_, false)) return a.value_ + b.value_;
         return a.combine(b, &Decimal::checked_add, "Addition overflowed");
     }
-    friend Checked operator-(Checked a, Checked b) {
+    friend Checked operator-(const Checked& a, const Checked& b) {
         if (a && b && sum_fits(a.value_, b.value_, true)) return a.value_ - b.value_;
         return a.combine(b, &Decimal::checked_sub, "Subtraction overflowed");
     }
-    friend Checked operator*(Checked a, Checked b) {
+    friend Checked operator*(const Checked& a, const Checked& b) {
         if (a && b && product_fits(a.value_, b.value_)) return a.value_ * b.value_;
         return a.combine(b, &Decimal::checked_mul, "Multiplication overflowed");
     }
-    friend Checked operator/(Checked a, Checked b) {
+    friend Checked operator/(const Checked& a, const Checked& b) {
         return a.combine(b, &Decimal::checked_div, b.value_.is_zero() ? "Division by zero" : "Division overflowed");
     }
+    // Negation only flips the sign, so it never fails; a fault passes on.
+    friend Checked operator-(const Checked& a) noexcept { return a ? Checked(-a.value_) : a; }
 
 private:
     using Operation = std::optional<Decimal> (Decimal::*)(Decimal) const noexcept;
@@ -80,7 +84,7 @@ private:
 
     // The first fault of either operand passes on; otherwise the operation's
     // result, or `fault` when it has none.
-    Checked combine(Checked other, Operation operation, const char* fault) const noexcept {
+    Checked combine(const Checked& other, Operation operation, const char* fault) const noexcept {
         if (fault_ != nullptr) return *this;
         if (other.fault_ != nullptr) return other;
         const std::optional<Decimal> result = (value_.*operation)(other.value_);

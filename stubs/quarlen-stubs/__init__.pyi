@@ -269,10 +269,12 @@ class _Pool:
         units of the output asset. ``fixed_cost`` (in units of the output
         asset) and ``max_size`` (in units of the input asset) are left out
         when ``None``. Raises ``NoArbitrageOpportunity`` when the pool's rate
-        for the smallest trades is not better than ``reference_price``,
-        ``NoProfitableSize`` when no admissible size earns more than zero,
-        ``InvalidReserves`` for an invalid value or ``DidNotConverge``; each
-        is a ``SizingError``, so a ``ValueError``."""
+        for the smallest trades is not better than ``reference_price`` (a PMM
+        pool whose reverse regime pays a rising rate is searched first, and
+        raises it when no size it finds pays), ``NoProfitableSize`` when no
+        admissible size earns more than zero, ``InvalidReserves`` for an
+        invalid value or ``DidNotConverge``; each is a ``SizingError``, so a
+        ``ValueError``."""
 
 @disjoint_base
 class PyCpmm(_Pool):

@@ -48,13 +48,14 @@ TEST(Checked, GivesThePlainOperatorsDigitsOrTheirFault) {
         ASSERT_EQ(checked_outcome(ca - b), plain_outcome([&] { return a - b; })) << a.to_string() << " - " << b.to_string();
         ASSERT_EQ(checked_outcome(ca * b), plain_outcome([&] { return a * b; })) << a.to_string() << " * " << b.to_string();
         ASSERT_EQ(checked_outcome(ca / b), plain_outcome([&] { return a / b; })) << a.to_string() << " / " << b.to_string();
+        ASSERT_EQ(checked_outcome(-ca), (-a).to_string()) << "-" << a.to_string();
     }
 }
 
 TEST(Checked, TheFirstFaultPassesThroughTheRestOfAFormula) {
     const Checked largest = largest_value();
     const Checked overflowed = largest * TWO;
-    EXPECT_EQ(checked_outcome((overflowed / ZERO) + ONE), "Multiplication overflowed");
+    EXPECT_EQ(checked_outcome((-overflowed / ZERO) + ONE), "Multiplication overflowed");
     EXPECT_EQ(checked_outcome(ONE + (Checked(ONE) / ZERO)), "Division by zero");
     // A retry that cannot hold its answer reports the first attempt's fault.
     EXPECT_EQ(fault_of([&] { (largest + ONE).value_or_fault_of(overflowed); }), "Multiplication overflowed");

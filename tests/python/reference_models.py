@@ -335,8 +335,10 @@ class CurveCryptoSwap(_SmoothConcave):
             return self.x_in, self.x_out
         x = self.x_in + self.f * delta
         # −D²/4 at y = 0; at the old balance at least the pool's own zero,
-        # since the residual rises with either balance where x + y >= D.
-        y = _root(lambda y: self._residual(x, y, self.d), mpf(0), self.x_out)
+        # since the residual rises with either balance where x + y >= D; and
+        # at least A·D·(x + y − D) >= 0 where K0 reaches 1, beyond which K
+        # has its pole.
+        y = _root(lambda y: self._residual(x, y, self.d), mpf(0), min(self.x_out, self.d * self.d / (4 * x)))
         return x, y
 
     def _quote(self, delta: Real) -> Real:

@@ -12,6 +12,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import quarlen
+from reference_models import CurveCryptoSwap
 from support import ZERO, D, Number, invalid_reserves
 
 # A pool's constructor arguments: balances, amplification_a, gamma,
@@ -108,11 +109,16 @@ def realistic_pools(draw: st.DrawFn) -> CryptoArgs:
 def test_curve_shape_and_no_phantom_profit(pool: CryptoArgs) -> None:
     p = quarlen.PyCurveCryptoSwap(*pool)
     balance_in, balance_out = Decimal(str(pool[0][pool[4]])), Decimal(str(pool[0][1 - pool[4]]))
-    # Outputs grow with the input at a falling average rate, and never take
-    # more than the pool holds.
-    sizes = [balance_in * Decimal(share) for share in ("0.000000001", "0.001", "0.1", "1", "2", "1000000")]
+    # Outputs grow with the input at a falling average rate, never take more
+    # than the pool holds, and stay on the curve even for trades so large
+    # that only a tiny balance is left.
+    sizes = [balance_in * Decimal(share) for share in ("0.000000001", "0.001", "0.1", "1", "2", "1000000", "1e15")]
     quotes = [p.quote(size) for size in sizes]
     assert all(0 < q <= balance_out for q in quotes)
+    balances, a, gamma, f, i = pool
+    model = CurveCryptoSwap([str(b) for b in balances], str(a), str(gamma), str(f), i)
+    floor = (balance_in + balance_out) * Decimal("1e-25")
+    assert all(abs(q - model.quote(size)) <= q * Decimal("1e-20") + floor for q, size in zip(quotes, sizes))
     assert quotes == sorted(quotes)
     rates = [q / size for q, size in zip(quotes, sizes)]
     assert rates == sorted(rates, reverse=True)

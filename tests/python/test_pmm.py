@@ -61,19 +61,34 @@ class TestSizing:
         assert abs(r.optimal_delta - Decimal("414.21356237309504880")) < Decimal("0.000001") * 999
 
     @pytest.mark.parametrize(
-        "pool, size, profit",
+        "pool, price, size, profit",
         [
             # The output hits Q at 500 base: the kink is the optimum.
-            (REVERSE, "500", "750"),
+            (REVERSE, "0.5", "500", "750"),
+            # The first unit pays only 1, but the reverse regime's rate rises
+            # with the size, so a price above the oracle price still pays.
+            (REVERSE, "1.5", "500", "250"),
             # The search bound keeps below the pole, so sizing never meets it.
-            (POLE, "90.909090909", "954.5454545"),
+            (POLE, "0.5", "90.909090909", "954.5454545"),
         ],
     )
-    def test_reverse_regime_is_reported_not_unimodal(self, pool: tuple[Any, ...], size: str, profit: str) -> None:
-        r = quarlen.PyPmm(*pool).optimal_size("0.5")
+    def test_reverse_regime_is_reported_not_unimodal(self, pool: tuple[Any, ...], price: str, size: str,
+                                                     profit: str) -> None:
+        r = quarlen.PyPmm(*pool).optimal_size(price)
         assert r.guarantee_tier_detail == {"unimodality_confirmed": False}
         assert abs(r.optimal_delta - Decimal(size)) < Decimal("0.00001")
         assert abs(r.expected_profit - Decimal(profit)) < Decimal("0.00001")
+
+    def test_price_above_the_oracle_price_is_refused_only_where_no_size_pays(self) -> None:
+        # i = 0.84671 < P = 0.9 for the first unit, but selling the whole
+        # reverse-regime room Q / i - B = 18104.19 base pays 17615.33.
+        r = quarlen.PyPmm("100000", "100000", "0.84671", "0.0000084671").optimal_size("0.9")
+        assert abs(r.optimal_delta - Decimal("18104.191517810641")) < Decimal("0.000001")
+        assert abs(r.expected_profit - Decimal("1321.559943690056")) < Decimal("1e-9")
+        # From P = 2 on, a / (1 - 0.001 a) never exceeds P a before the 500
+        # base that take all of Q.
+        with pytest.raises(ValueError, match="^NoArbitrageOpportunity$"):
+            quarlen.PyPmm(*REVERSE).optimal_size("2")
 
     def test_bound_reaches_the_cap_when_the_next_doubling_would_pass_it(self) -> None:
         # B = 1 and a cap of 0.999 / 0.5258 = 1.9, so doubling 1 passes the

@@ -50,9 +50,10 @@ SAFE_RANGES: dict[str, SafeRange] = {
     "PyBalancerWeightedPool": SafeRange((-6, 14), (-6, 6), "2 to 4 assets, weights from 0.01; " + FEE_RETENTION),
     "PyVelodromeStable": SafeRange((-12, 14), (-6, 6), FEE_RETENTION),
     "PyDlmmBook": SafeRange((-12, 20), (-6, 6), FEE_RETENTION),
-    # To be confirmed: its solver is being replaced.
-    "PyCurveCryptoSwap": SafeRange((-6, 9), (-6, 6), "balances within a factor of 2, amplification 10 to 400, "
-                                                    "gamma 0.000145 to 0.001; " + FEE_RETENTION),
+    # What limits it is a trade's ratio to the pool's invariant D (about the
+    # sum of the balances), not the amounts: A times it must stay below 10^28.
+    "PyCurveCryptoSwap": SafeRange((-6, 18), (-6, 6), "balances within a factor of 10 of each other, "
+                                                     "amplification 1 to 10^4, gamma 10^-6 to 0.1; " + FEE_RETENTION),
     "PyDodoPmm": SafeRange((-12, 10), (-6, 6), "k from 10^-6 to 1; " + FEE_RETENTION),
 }
 
@@ -136,10 +137,15 @@ def pools(draw: st.DrawFn, family: str) -> tuple[Any, ...]:
         return (bins, draw(st.integers(0, count - 1)), draw(fees))
     if family == "PyCurveCryptoSwap":
         first = Decimal(draw(amount))
-        second = first * draw(st.decimals(Decimal("0.5"), Decimal("2"), places=4))
-        balances = [format(first, "f"), format(second.quantize(Decimal("1e-10")), "f")]
-        amplification = draw(st.sampled_from(["10", "100", "400"]))
-        gamma = draw(st.sampled_from(["0.000145", "0.0005", "0.001"]))
+        imbalance = draw(st.one_of(st.sampled_from(["0.1", "1", "10"]), within(-1, 1, 4)))
+        with localcontext() as context:
+            context.prec = 80
+            second = min(max(first * Decimal(imbalance), Decimal(10) ** low), Decimal(10) ** high - 1)
+            decade = second.adjusted()
+            digits = int(second.scaleb(27 - decade).to_integral_value(ROUND_DOWN))
+        balances = [format(first, "f"), _in_decade(decade, digits, 18)]
+        amplification = draw(st.one_of(st.sampled_from(["1", "10000"]), st.integers(1, 10_000).map(str)))
+        gamma = draw(st.one_of(st.sampled_from(["0.000001", "0.1"]), within(-6, -1)))
         return (balances, amplification, gamma, draw(fees), draw(st.integers(0, 1)))
     assert family == "PyDodoPmm"
     targets_and_reserves = [draw(amount) for _ in range(4)]

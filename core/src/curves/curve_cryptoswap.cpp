@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "core/src/checked.hpp"
 #include "core/src/golden_section.hpp"
 #include "core/src/validation.hpp"
 
@@ -35,20 +36,28 @@ struct NewtonPoint {
     Decimal residual;
     std::optional<Decimal> step;
 };
+// What a solve ends with: the root, or the error of one that ran out of
+// passes; no value when the residual or its derivative left the number's
+// range at a point it had to evaluate, so that the caller can turn to a
+// formulation that holds there.
+using Solved = std::optional<Sized<Decimal>>;
 
 // The root of a residual that falls across [low, high]: >= 0 at low, <= 0 at
 // high. Newton from `start`, inside the bracket; every evaluation narrows the
 // bracket by the residual's sign, and a step that would leave it, or that is
 // more than half the step before it (Newton is not closing in there), is
 // replaced by bisection. Ends when a Newton step, or the bracket, is within
-// the last two digits of the root.
+// the last two digits of the root, or at the first point that `evaluate`
+// gives no value for.
 template <class Evaluate>
-Sized<Decimal> solve_falling(Decimal low, Decimal high, Decimal start, const Evaluate& evaluate) {
+Solved solve_falling(Decimal low, Decimal high, Decimal start, const Evaluate& evaluate) {
     Decimal x = start;
     std::optional<Decimal> last_move;         // none before the first: any step inside the bracket will do
     std::optional<Decimal> last_newton_step;  // the last move, when it was a Newton step
     for (std::uint32_t pass = 1; pass <= kSolvePasses; ++pass) {
-        const NewtonPoint point = evaluate(x);
+        const std::optional<NewtonPoint> evaluated = evaluate(x);
+        if (!evaluated) return std::nullopt;
+        const NewtonPoint& point = *evaluated;
         if (point.residual.is_zero()) return x;
         const Decimal scale = max(x.abs(), ONE);
         // Checked before the bracket: a settled step may round onto its end.
@@ -127,20 +136,19 @@ StartCurve start_curve(Decimal u, Decimal v, Decimal sum_excess, const Amplifica
     const Decimal g_u = (((FOUR * v) * sum_excess) * k.slope) + k.value + v;
     const Decimal g_v = (((FOUR * u) * sum_excess) * k.slope) + k.value + u;
     const Decimal rate = g_u / g_v;
-    // The bend only saves passes; where it does not fit the arithmetic (a
+    // The bend only saves passes; where its arithmetic leaves the range (a
     // gamma so small that (c - K0)^4 vanishes) the start is the tangent.
-    try {
-        const Decimal k2 =
-            ((k.gain * k.damping) / k.pole_distance) * ((FOUR * gamma_plus_one) + (TWO * k.balance_ratio));
-        const Decimal sixteen_k2 = (FOUR * FOUR) * (sum_excess * k2);
-        const Decimal g_uu = ((sixteen_k2 * v) * v) + ((TWO * FOUR) * (v * k.slope));
-        const Decimal g_vv = ((sixteen_k2 * u) * u) + ((TWO * FOUR) * (u * k.slope));
-        const Decimal g_uv = ((sixteen_k2 * u) * v) + ((FOUR * ((TWO * sum_excess) + ONE)) * k.slope) + ONE;
-        const Decimal curvature = -((g_uu - ((TWO * g_uv) * rate)) + ((g_vv * rate) * rate)) / g_v;
-        return StartCurve{rate, curvature / ((TWO * rate) * d)};
-    } catch (const DecimalFault&) {
-        return StartCurve{rate, ZERO};
-    }
+    const Checked four = FOUR;
+    const Checked two = TWO;
+    const Checked k2 =
+        ((Checked(k.gain) * k.damping) / k.pole_distance) * ((four * gamma_plus_one) + (two * k.balance_ratio));
+    const Checked sixteen_k2 = (four * FOUR) * (Checked(sum_excess) * k2);
+    const Checked g_uu = ((sixteen_k2 * v) * v) + ((two * FOUR) * (Checked(v) * k.slope));
+    const Checked g_vv = ((sixteen_k2 * u) * u) + ((two * FOUR) * (Checked(u) * k.slope));
+    const Checked g_uv = ((sixteen_k2 * u) * v) + ((four * ((two * sum_excess) + ONE)) * k.slope) + ONE;
+    const Checked curvature = -((g_uu - ((two * g_uv) * rate)) + ((g_vv * rate) * rate)) / g_v;
+    const Checked bend = curvature / ((two * rate) * d);
+    return StartCurve{rate, bend ? *bend : ZERO};
 }
 
 }  // namespace
@@ -205,7 +213,9 @@ Sized<CryptoSwapPool::Curve> CryptoSwapPool::solve_curve() const {
                               ? sum
                               : geometric_sum + ((sum - geometric_sum) * (rise_at_low / (rise_at_low + fall_at_high)));
 
-    const Sized<Decimal> solved = solve_falling(geometric_sum, sum, start, [&](Decimal d) {
+    // The residual uses the plain operators, so every point evaluates (or
+    // faults) and the solve always ends with an outcome.
+    const Sized<Decimal> solved = *solve_falling(geometric_sum, sum, start, [&](Decimal d) {
         const Amplification k = amplification_for(d);
         const Decimal sum_excess = (sum - d) / d;
         const Decimal residual = (k.value * sum_excess) - ((ONE - k.balance_ratio) / FOUR);
@@ -291,37 +301,93 @@ Sized<Decimal> CryptoSwapPool::output_for(const Curve& c, Decimal added) const {
 
     const Decimal added_share = added * c.share_out;
     const Decimal four_share_new = FOUR * share_new;
-    const Decimal pole_rate = four_share_new / d;  // dz/dt for z = c - K0(t)
-    return solve_falling(low, high, start, [&](Decimal out) {
-        const Decimal net_in = added - out;
-        const Decimal product_change = added_share - (out * share_new);  // N(t)
-        const Decimal four_product_change = FOUR * product_change;
-        const Decimal ratio_change = four_product_change / d;
-        const Decimal balance_ratio = c.balance_ratio + ratio_change;    // K0(t)
-        const Decimal pole_distance = c.pole_distance - ratio_change;    // z = c - K0(t)
-        const Decimal damping = gamma_ / pole_distance;
-        const Decimal damped_gain = damping / pole_distance;             // gamma / z^2
+    const Checked pole_rate = Checked(four_share_new) / d;  // dz/dt for z = c - K0(t)
+    const Solved solved = solve_falling(low, high, start, [&](Decimal out) -> std::optional<NewtonPoint> {
+        const Checked t = out;
+        const Checked net_in = added - t;
+        const Checked product_change = added_share - (t * share_new);   // N(t)
+        const Checked four_product_change = FOUR * product_change;
+        const Checked ratio_change = four_product_change / d;
+        const Checked balance_ratio = c.balance_ratio + ratio_change;   // K0(t)
+        const Checked pole_distance = c.pole_distance - ratio_change;   // z = c - K0(t)
+        const Checked damping = gamma_ / pole_distance;
+        const Checked damped_gain = damping / pole_distance;            // gamma / z^2
         // The small factor c^2 - K0 K0(t) (at least about 2 gamma) first, so
         // that gamma's two large reciprocals never meet unreduced.
-        const Decimal amplification_change =                             // D (K(t) - K)
+        const Checked amplification_change =                            // D (K(t) - K)
             ((c.pole_gain * (c.gamma_plus_one_squared - (c.balance_ratio * balance_ratio))) * damped_gain) *
             four_product_change;
-        const Decimal amplification = c.amplification + (amplification_change / d);  // K(t)
-        const Decimal residual =
+        const Checked amplification = c.amplification + (amplification_change / d);  // K(t)
+        const Checked residual =
             ((amplification_change * c.sum_excess) + (amplification * net_in)) + product_change;
 
-        const Decimal sum_excess = c.sum_excess + (net_in / d);
-        const Decimal slope =
+        const Checked sum_excess = c.sum_excess + (net_in / d);
+        const Checked slope =
             ((amplification_a_ * damping) * damped_gain) * (c.gamma_plus_one + balance_ratio);  // K'(K0(t))
-        const Decimal w = (sum_excess * slope) + QUARTER;
-        const Decimal derivative = -((four_share_new * w) + amplification);
+        const Checked w = (sum_excess * slope) + QUARTER;
+        const Checked derivative = -((four_share_new * w) + amplification);
         // Newton runs on z^2 R(t), which has R's root and sign: multiplying
         // out the pole of K leaves a cubic in t, whose steps neither creep
         // nor overshoot near the pole the way R's own do when gamma is
         // small. Its step is R / (R' + 2 R z' / z).
-        const Decimal pole_derivative = derivative + (((TWO * residual) * pole_rate) / pole_distance);
-        return NewtonPoint{residual, residual.checked_div(pole_derivative)};
+        const Checked pole_derivative = derivative + (((TWO * residual) * pole_rate) / pole_distance);
+        if (!residual || !pole_derivative) return std::nullopt;
+        return NewtonPoint{*residual, residual->checked_div(*pole_derivative)};
     });
+    if (solved) return *solved;
+    // R' grows as (x' / D)^2 K'(K0(t)). For a trade many orders of magnitude
+    // larger than the pool (x' / D from 10^9 with A = 10^4 and gamma = 10^-6,
+    // from 10^13 to 10^20 for most pools) it passes the number's range, most
+    // of all where K0(t) nears 1. Wherever this solve's arithmetic fits, its
+    // answer stands; where it does not, the trade takes nearly all of x_j,
+    // and the tiny balance it leaves is solved for instead.
+    const Sized<Decimal> left = balance_left(c, share_new);
+    if (!left) return std::unexpected(left.error());
+    return min(max(out_before - *left, low), high);
+}
+
+// The balance y = x_j - t that an output leaves, solved through
+// k = K0 after the trade = 4 u' (y / D), with u' = x' / D:
+//
+//   G(k) = K(k) (s - 1) - (1 - k) / 4,  s - 1 = u' - 1 + k / (4 u'),
+//   G'(k) = K'(k) (s - 1) + K(k) / (4 u') + 1/4,
+//
+// on the bracket of the output's solve, from k = 4 u' max(1 - u', 0)
+// (s = 1) to min(4 u' x_j / D, 1) (y = x_j, or K0 = 1). G' >= 1/4 there,
+// since s >= 1, and every term of G is bounded, K by A and s - 1 by u',
+// where the output's own derivative grows as u'^2. Then y = k D / (4 u').
+// For a small trade y would be the difference of two balances; this form
+// serves trades so large that the output's own solve fails, which leave a
+// y tiny against x_j, so that x_j - y keeps every digit.
+Sized<Decimal> CryptoSwapPool::balance_left(const Curve& c, Decimal share_new) const {
+    const Decimal four_share_new = FOUR * share_new;
+    const Decimal lowest = share_new < ONE ? four_share_new * (ONE - share_new) : ZERO;
+    const Decimal highest = min(four_share_new * c.share_out, ONE);
+    // Where k is small, K(k) is near A k gamma^2 / c^2, and K (s - 1) = 1/4
+    // puts the root near c^2 / (4 A gamma^2 u').
+    const Checked near_root =
+        (c.gamma_plus_one_squared / ((Checked(four_share_new) * amplification_a_) * gamma_)) / gamma_;
+    const Decimal start =
+        near_root && lowest < *near_root && *near_root < highest ? *near_root : lowest + ((highest - lowest) / TWO);
+    const Solved solved = solve_falling(lowest, highest, start, [&](Decimal k) {
+        const Decimal pole_distance = c.gamma_plus_one - k;
+        const Decimal damping = gamma_ / pole_distance;
+        const Decimal sum_excess = (share_new - ONE) + (k / four_share_new);  // s - 1
+        // A k (s - 1) first: near the root it is about c^2 / (4 gamma^2), and
+        // the two dampings after it keep all its digits.
+        const Decimal spread_amplification = (((amplification_a_ * k) * sum_excess) * damping) * damping;
+        const Decimal amplification = ((amplification_a_ * k) * damping) * damping;  // K(k)
+        const Checked spread_slope =                                                // K'(k) (s - 1)
+            ((((Checked(amplification_a_) * sum_excess) * damping) * damping) * (c.gamma_plus_one + k)) /
+            pole_distance;
+        const Checked slope = (spread_slope + (amplification / four_share_new)) + QUARTER;  // G'(k)
+        const Decimal falling = ((ONE - k) / FOUR) - spread_amplification;               // -G(k)
+        const Checked step = falling / -slope;
+        return NewtonPoint{falling, step ? std::optional<Decimal>(*step) : std::nullopt};
+    });
+    // Every point evaluates here too, so the solve has an outcome.
+    if (!*solved) return std::unexpected(solved->error());
+    return (**solved * c.invariant) / four_share_new;
 }
 
 Sized<Decimal> CryptoSwapPool::quote(Decimal delta_in) const {

@@ -77,6 +77,10 @@ private:
     Sized<const Curve*> curve() const;
     // The output for an input of `added` (the fee already taken).
     Sized<Decimal> output_for(const Curve& curve, Decimal added) const;
+    // The balance of the output coin left after an input that brings the
+    // input coin's balance to share_new * D, solved for directly: the way
+    // output_for finishes a trade too large for its own solve.
+    Sized<Decimal> balance_left(const Curve& curve, Decimal share_new) const;
     // The search objective: quote(size) - reference_price * size, with a
     // failing quote counted as a large loss.
     Decimal profit_at(Decimal reference_price, Decimal size) const;

@@ -130,8 +130,13 @@ bool Pmm::output_is_concave(Decimal lo, Decimal hi) const {
 
 Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
-    // Both regimes pay the oracle price for the first unit.
-    if (oracle_price_ <= reference_price) return no_arbitrage();
+    // Both regimes pay the oracle price for the first unit. From there the
+    // normal regime's rate only falls, so when the first unit does not pay,
+    // no size does; but the reverse regime's rate rises with the size, and a
+    // larger trade can pay more than the reference price even then: the
+    // search decides.
+    const bool first_unit_pays = reference_price < oracle_price_;
+    if (!first_unit_pays && reverse_room().is_zero()) return no_arbitrage();
 
     // The bracket, the check and the length depend on the pool alone.
     const Search& search = search_.get([this] {
@@ -164,6 +169,9 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
             a = c;  // ties move the lower end
     }
     const Decimal size = (a + b) / TWO;
+    // Where the first unit does not pay, a search that ends on no profit has
+    // found no size that pays either: the same error as without the room.
+    if (!first_unit_pays && !profit(size).is_positive()) return no_arbitrage();
 
     return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
 }
