@@ -1,7 +1,8 @@
 # Shared by the scripts in tools/: messages, Debian packages, interpreters and
 # the test requirements. Sourced, not run.
 
-say() { printf '\n== %s\n' "$*"; }
+# A heading with the minutes and seconds since the script started.
+say() { printf '\n== [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 
 # Installs the Debian packages among "$@" that are missing (as root, or
 # through sudo).
