@@ -159,6 +159,10 @@ class Info:
     # reach every admissible size: results are held to the model's best
     # within it, and better sizes beyond it are reported.
     search_limit: Callable[[tuple[Any, ...]], Decimal] | None = None
+    # The size whose average rate stands in for the spot rate in the
+    # documented no-arbitrage test: a price between the two is refused by
+    # design, which is reported rather than failed.
+    probe: Decimal | None = None
 
 
 FAMILY_INFO: dict[str, Info] = {
@@ -172,7 +176,8 @@ FAMILY_INFO: dict[str, Info] = {
     "PyVelodromeStable": Info("velodrome_optimal_size", "NumericallyGuaranteed", True, Decimal("1e-6")),
     "PyDlmmBook": Info("dlmm_optimal_size", "ProvenOptimal", False, Decimal("1e-20")),
     "PyCurveCryptoSwap": Info("cryptoswap_optimal_size", "NumericallyGuaranteed", True, Decimal("1e-20"),
-                              _balances("1e-25"), search_limit=lambda args: 2 * Decimal(args[0][args[4]])),
+                              _balances("1e-25"), search_limit=lambda args: 2 * Decimal(args[0][args[4]]),
+                              probe=Decimal("0.001")),
     "PyDodoPmm": Info("dodo_optimal_size", "EmpiricallyValidated", True, Decimal("1e-20"), _dodo_floor),
 }
 
@@ -317,18 +322,12 @@ def dlmm_cases(draw: st.DrawFn) -> Case:
 
 @st.composite
 def cryptoswap_cases(draw: st.DrawFn) -> Case:
-    # The invariant and balance solves are Newton iterations on a forward
-    # difference that stop at absolute residuals (1e-6, with a step of at
-    # least 1e-4) and clamp the balance into [1e-6, D^2 / 4x]. They settle on
-    # the pool's own curve only where the curve is close to the constant
-    # product: gamma up to about 1e-3, A up to a few hundred, balances of at
-    # least a hundred units and not far apart. Outside that (gamma = 0.01 with
-    # A = 400, say) they can settle on another root and quote nonsense, which
-    # no search can size; see the README's Reliability section.
-    x0 = draw(amounts(2, 8))
-    x1 = Decimal(text_of(x0 * draw(fractions("0.5", "2"))))
-    amplification = draw(st.sampled_from(["10", "50", "100", "400"]))
-    gamma = draw(st.sampled_from(["0.000145", "0.0005", "0.001"]))
+    # Wide pools: any imbalance up to 10:1, amplification from constant
+    # product to nearly constant sum, gamma across its useful range.
+    x0 = draw(amounts(-2, 9))
+    x1 = Decimal(text_of(x0 * draw(fractions("0.1", "10"))))
+    amplification = draw(st.one_of(st.sampled_from(["1", "10", "400", "5000"]), st.integers(1, 5000).map(str)))
+    gamma = draw(st.sampled_from(["0.000001", "0.000145", "0.001", "0.01", "0.1"]))
     i = draw(st.integers(0, 1))
     args = ([txt(x0), txt(x1)], amplification, gamma, draw(fees), i)
     return Case("PyCurveCryptoSwap", args, (x0, x1)[i])
@@ -642,6 +641,12 @@ def check_against_model(case: Case, model: Model, price: str, fixed_cost: str | 
         return
     message = (f"{where}: {'size ' + txt(size) if outcome[0] == 'ok' else outcome[1]!s} falls {shortfall:.3e} "
                f"short of the model's best {best} at {best_size} (allowance {allowance:.3e})")
+    refused_by_probe = (info.probe is not None and isinstance(outcome[1], quarlen.NoArbitrageOpportunity)
+                        and model.quote(info.probe) <= p * info.probe)
+    if refused_by_probe:
+        report_miss("prices between the spot rate and the probe's average rate (reported, not failed)",
+                    case.family, shortfall / best, message)
+        return
     if info.tier != "EmpiricallyValidated":
         pytest.fail(message)
     report_miss("EmpiricallyValidated misses (reported, not failed)", case.family, shortfall / best, message)
