@@ -330,6 +330,12 @@ Sized<Decimal> CryptoSwapPool::output_for(const Curve& c, Decimal added) const {
     });
 }
 
+Sized<Decimal> CryptoSwapPool::spot_rate() const {
+    const Sized<const Curve*> solved = curve();
+    if (!solved) return std::unexpected(solved.error());
+    return (*solved)->start_rate * fee_retention_;
+}
+
 Sized<Decimal> CryptoSwapPool::quote(Decimal delta_in) const {
     if (delta_in.is_negative()) return invalid(got("delta_in must be >= 0, got ", delta_in));
     if (delta_in.is_zero()) return ZERO;
@@ -362,7 +368,7 @@ Sized<SizingResult> CryptoSwapPool::optimal_size(Decimal reference_price, const 
 
     // Every quote here solved both the invariant and the output to their
     // tolerance; a solve that fails to is an error, never a number.
-    return settle(*this, reference_price, constraints, search.midpoint(), NumericallyGuaranteed{true}, kSearchPasses);
+    return settle(*this, reference_price, constraints, search.midpoint(), sizing_tier(), kSearchPasses);
 }
 
 }  // namespace quarlen

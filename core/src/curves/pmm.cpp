@@ -127,19 +127,22 @@ bool Pmm::output_is_concave(Decimal lo, Decimal hi) const {
     return !convex_somewhere;
 }
 
+// The bracket, the check and the length depend on the pool alone.
+const Pmm::Search& Pmm::search() const {
+    return search_.get([this] {
+        const Decimal bound = search_bound();
+        const bool concave = output_is_concave(ZERO, bound);
+        return Search{bound, concave, golden_section_steps(bound)};
+    });
+}
+
 Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
     // Both regimes pay the oracle price for the first unit.
     if (oracle_price_ <= reference_price) return no_arbitrage();
 
-    // The bracket, the check and the length depend on the pool alone.
-    const Search& search = search_.get([this] {
-        const Decimal bound = search_bound();
-        const bool concave = output_is_concave(ZERO, bound);
-        return Search{bound, concave, golden_section_steps(bound)};
-    });
-    const Decimal hi = search.hi;
-    const std::uint32_t steps = search.steps;
+    const Decimal hi = search().hi;
+    const std::uint32_t steps = search().steps;
 
     // Profit before the fixed cost; a quote that fails counts as the worst.
     const auto profit = [&](Decimal size) {
@@ -164,7 +167,7 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     }
     const Decimal size = (a + b) / TWO;
 
-    return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), steps);
 }
 
 }  // namespace quarlen
