@@ -20,6 +20,7 @@ struct ModuleState {
     // The pool classes in registration order, which is also the order in
     // which the portfolio tries them.
     std::array<PyTypeObject*, kPoolFamilies.size()> pool_types;
+    PyTypeObject* route_type;  // PyRoute, tried by the portfolio after the pool classes
     PyObject* internal_fault;  // derives from BaseException
     PyObject* decimal_class;   // decimal.Decimal
     PyObject* restore_function;  // quarlen._restore, what the result classes pickle through
