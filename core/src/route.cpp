@@ -20,7 +20,8 @@ constexpr std::uint32_t kMaxBracketSteps = 90;
 // The profit the search sees for a size the chain cannot quote: the most
 // negative number, below any real profit.
 constexpr Decimal kFailedProfit = Decimal::from_parts(Decimal::kMaxMagnitude, 0, true);
-// How far a size is pulled back, in turn, when the chain cannot quote it.
+// How far a size is pulled back, in turn, when the chain cannot quote it;
+// the largest size it quotes is then found to within the first of them.
 constexpr std::array kPullBacks{
     Decimal::from_parts(1, 24, false),
     Decimal::from_parts(1, 20, false),
@@ -160,16 +161,33 @@ Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstrain
 
 // A size at a leg's capacity can pass it once the legs before have rounded
 // their outputs (a closed form capped at a later leg's capacity, or a search
-// whose bracket closed round the capacity): the least pull-back that every
-// leg accepts loses nothing the profit can show.
+// whose bracket closed round the capacity). Outputs below one keep fewer
+// significant digits at 28 places, so that rounding can reach well past the
+// last digit of the size: the size is pulled back until the chain quotes it,
+// and then moved up again, by bisection, to the largest size it quotes.
+Decimal Route::admissible(Decimal size) const {
+    if (!size.is_positive() || quote(size)) return size;
+    Decimal failing = size;
+    for (const Decimal pull_back : kPullBacks) {
+        Decimal quoted = size - size * pull_back;
+        if (!quote(quoted)) {
+            failing = quoted;
+            continue;
+        }
+        while (failing - quoted > kPullBacks.front() * quoted) {
+            const Decimal middle = (quoted + failing) / TWO;
+            if (middle == quoted || middle == failing) break;  // neighbours in the last place
+            (quote(middle) ? quoted : failing) = middle;
+        }
+        return quoted;
+    }
+    return size;  // no size close to it quotes: settling reports the leg's error
+}
+
 Sized<SizingResult> Route::settle_at(Decimal size, Decimal reference_price, const SizingConstraints& constraints,
                                      GuaranteeTier tier, std::optional<std::uint32_t> iterations) const {
     if (constraints.max_size) size = min(size, *constraints.max_size);
-    for (const Decimal pull_back : kPullBacks) {
-        if (!size.is_positive() || quote(size)) break;
-        size = size - size * pull_back;
-    }
-    return settle(*this, reference_price, constraints, size, std::move(tier), iterations);
+    return settle(*this, reference_price, constraints, admissible(size), std::move(tier), iterations);
 }
 
 }  // namespace quarlen

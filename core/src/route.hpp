@@ -52,8 +52,10 @@ private:
     // without a closed form.
     Sized<SizingResult> search(Decimal reference_price, const SizingConstraints& constraints,
                                GuaranteeTier tier) const;
-    // Settles `size`, capped by max_size, pulled back by the least amount
-    // that lets the chain quote it.
+    // `size` when the chain quotes it, otherwise the largest size just
+    // below it that the chain quotes.
+    Decimal admissible(Decimal size) const;
+    // Settles `size`, capped by max_size and made admissible.
     Sized<SizingResult> settle_at(Decimal size, Decimal reference_price, const SizingConstraints& constraints,
                                   GuaranteeTier tier, std::optional<std::uint32_t> iterations) const;
 
