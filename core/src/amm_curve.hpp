@@ -24,6 +24,9 @@ public:
     // the output per unit of input for the smallest trades, fee included, by
     // the family's own formula for its marginal rate at zero size;
     virtual Sized<Decimal> spot_rate() const = 0;
+    // an input of the order of the pool's depth (its reserve of the input
+    // asset, or what empties it), where a search of a route's sizes starts;
+    virtual Decimal typical_input() const = 0;
     // the tier the family's own sizings report;
     virtual GuaranteeTier sizing_tier() const = 0;
     // the quote as a Möbius map, for the families whose quote is one.
@@ -42,6 +45,7 @@ public:
         return pool_.optimal_size(reference_price, constraints);
     }
     Sized<Decimal> spot_rate() const override { return pool_.spot_rate(); }
+    Decimal typical_input() const override { return pool_.typical_input(); }
     GuaranteeTier sizing_tier() const override { return pool_.sizing_tier(); }
     std::optional<MobiusQuote> mobius_quote() const override {
         if constexpr (requires { pool_.mobius_quote(); })

@@ -30,16 +30,20 @@ MobiusQuote then(const MobiusQuote& first, const MobiusQuote& second) {
 //   d* = X (sqrt(Y / (X P)) - 1).
 //
 // The root is taken of the pure number Y / (X P), the spot rate over the
-// price, so no product of two reserves is formed. Rounding: X P and the
-// quotient round once each in the last of 28 places; the root is good to
-// its last place, subtracting 1 is exact, and X times the difference rounds
-// once more. With an edge e = Y / (X P) - 1 the difference is about e / 2, so
+// price, so no product of two reserves is formed. It is divided in the order
+// that keeps its digits: a Decimal below one has fewer significant digits
+// the smaller it is, and Y is close to X P, so a price below one divides Y
+// first (Y / P, close to X, is no smaller than X) and any other multiplies
+// X first (X P is then larger than X). Rounding: those two steps round once
+// each in the last of 28 places; the root is good to its last place,
+// subtracting 1 is exact, and X times the difference rounds once more. With an edge e = Y / (X P) - 1 the difference is about e / 2, so
 // the size carries a relative error of about 1e-28 / e: below 1e-20 for any
 // edge above 1e-8, and smaller edges leave the profit too flat for the size
 // to matter to it. Beyond the capacity the profit, being concave, is best at
 // the capacity itself.
 Decimal stationary_input(const MobiusQuote& quote, Decimal reference_price) {
-    const Decimal edge = quote.virtual_out / (quote.virtual_in * reference_price);
+    const Decimal edge = reference_price <= ONE ? (quote.virtual_out / reference_price) / quote.virtual_in
+                                                : quote.virtual_out / (quote.virtual_in * reference_price);
     // Both reserves and the price are positive, so the ratio has a root.
     const Decimal size = quote.virtual_in * (*edge.sqrt() - ONE);
     if (quote.capacity && *quote.capacity < size) return *quote.capacity;

@@ -14,8 +14,8 @@ constexpr Decimal kSizeTolerance = Decimal::from_parts(1, 12, false);  // 1e-12
 // ...which takes about 58 passes from a bracket whose ends are a factor of 4
 // apart; the cap only guards against a profit that never settles.
 constexpr std::uint32_t kMaxSearchPasses = 200;
-// The bracket doubles or halves from one unit of input at most this often:
-// 2^90 is far beyond any trade, 2^-90 far below the number's last place.
+// The bracket doubles or halves from its start at most this often: 2^90
+// times a pool's depth is far beyond any trade, 2^-90 far below it.
 constexpr std::uint32_t kMaxBracketSteps = 90;
 // The profit the search sees for a size the chain cannot quote: the most
 // negative number, below any real profit.
@@ -23,10 +23,8 @@ constexpr Decimal kFailedProfit = Decimal::from_parts(Decimal::kMaxMagnitude, 0,
 // How far a size is pulled back, in turn, when the chain cannot quote it;
 // the largest size it quotes is then found to within the first of them.
 constexpr std::array kPullBacks{
-    Decimal::from_parts(1, 24, false),
-    Decimal::from_parts(1, 20, false),
-    Decimal::from_parts(1, 16, false),
-    Decimal::from_parts(1, 12, false),
+    Decimal::from_parts(1, 24, false), Decimal::from_parts(1, 20, false), Decimal::from_parts(1, 16, false),
+    Decimal::from_parts(1, 12, false), Decimal::from_parts(1, 8, false),  Decimal::from_parts(1, 4, false),
 };
 
 }  // namespace
@@ -56,6 +54,23 @@ Sized<Decimal> Route::spot_rate() const {
         rate = rate * *leg_rate;
     }
     return rate;
+}
+
+// Each leg's typical input carried back to the route's input at the spot
+// rates of the legs before it: where the trade is of the order of the
+// shallowest pool. One unit of input when no leg tells.
+Decimal Route::typical_input() const {
+    std::optional<Decimal> shallowest;
+    Decimal rate = ONE;  // the route's input to this leg's, for the smallest trades
+    for (const SharedCurve& leg : legs_) {
+        const std::optional<Decimal> depth = leg->typical_input().checked_div(rate);
+        if (depth && depth->is_positive()) shallowest = shallowest ? min(*shallowest, *depth) : *depth;
+        const Sized<Decimal> leg_rate = leg->spot_rate();
+        const std::optional<Decimal> next = leg_rate ? rate.checked_mul(*leg_rate) : std::nullopt;
+        if (!next || !next->is_positive()) break;
+        rate = *next;
+    }
+    return shallowest.value_or(ONE);
 }
 
 GuaranteeTier Route::sizing_tier() const {
@@ -97,14 +112,17 @@ Sized<SizingResult> Route::optimal_size(Decimal reference_price, const SizingCon
     return search(reference_price, constraints, std::move(tier));
 }
 
-// The profit of the chained quote is searched on a bracket found from one
-// unit of input: doubled while the profit still rises from one probe to the
-// next, or halved while it does not rise from the half to the whole. For a
-// profit that rises to one peak and falls after it, the peak then lies
-// between the ends, which are a factor of 4 apart (or 0 and the smallest
-// probe). A size the chain cannot quote (past a leg's capacity) counts as the
-// worst profit, so the doubling also stops where a leg starts to fail, and
-// the golden-section search keeps to the sizes every leg accepts.
+// The profit of the chained quote is searched on a bracket found from the
+// route's typical input, the size of its shallowest pool: doubled while the
+// profit still rises from one probe to the next, or halved while it does not
+// rise from the half to the whole. For a profit that rises to one peak and
+// falls after it, the peak then lies between the ends, which are a factor of
+// 4 apart (or 0 and the smallest probe). Starting at the pools' own scale
+// keeps the probes clear of sizes so small against a pool that its quote is
+// only its solver's noise. A size the chain cannot quote (past a leg's
+// capacity) counts as the worst profit, so the doubling also stops where a
+// leg starts to fail, and the golden-section search keeps to the sizes every
+// leg accepts.
 Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstraints& constraints,
                                   GuaranteeTier tier) const {
     const auto profit = [&](Decimal size) {
@@ -113,28 +131,30 @@ Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstrain
     };
 
     std::uint32_t steps = 0;
-    Decimal lower = ONE;
-    Decimal upper = TWO;
-    Decimal profit_at_one = profit(ONE);
-    Decimal profit_at_two = profit(TWO);
-    if (profit_at_two > profit_at_one) {
-        // Rising at 1: the peak lies beyond `lower`.
-        Decimal probe = TWO;
-        Decimal probe_profit = profit_at_two;
+    const Decimal start = typical_input();
+    Decimal lower = start;
+    Decimal upper = start * TWO;
+    const Decimal profit_at_start = profit(lower);
+    const Decimal profit_at_double = profit(upper);
+    if (profit_at_double > profit_at_start) {
+        // Rising at the start: the peak lies beyond `lower`.
+        Decimal probe = upper;
+        Decimal probe_profit = profit_at_double;
         while (steps < kMaxBracketSteps) {
+            const std::optional<Decimal> next = probe.checked_mul(TWO);
+            if (!next) break;
             ++steps;
-            const Decimal next = probe * TWO;
-            const Decimal next_profit = profit(next);
-            upper = next;
+            const Decimal next_profit = profit(*next);
+            upper = *next;
             if (next_profit <= probe_profit) break;
             lower = probe;
-            probe = next;
+            probe = *next;
             probe_profit = next_profit;
         }
     } else {
-        // Not rising from 1 to 2: the peak lies below `upper`.
-        Decimal probe = ONE;
-        Decimal probe_profit = profit_at_one;
+        // Not rising from the start to its double: the peak lies below `upper`.
+        Decimal probe = start;
+        Decimal probe_profit = profit_at_start;
         lower = ZERO;
         while (steps < kMaxBracketSteps) {
             ++steps;
@@ -161,10 +181,13 @@ Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstrain
 
 // A size at a leg's capacity can pass it once the legs before have rounded
 // their outputs (a closed form capped at a later leg's capacity, or a search
-// whose bracket closed round the capacity). Outputs below one keep fewer
-// significant digits at 28 places, so that rounding can reach well past the
-// last digit of the size: the size is pulled back until the chain quotes it,
-// and then moved up again, by bisection, to the largest size it quotes.
+// whose bracket closed round the capacity). Amounts far below one keep fewer
+// significant digits at 28 places, and a leg's output can move in steps much
+// coarser than its input (a range of large liquidity pays L (s - s_new), the
+// difference in units of the 28th place times L), so that rounding can reach
+// well past the last digit of the size: the size is pulled back until the
+// chain quotes it, and then moved up again, by bisection, to the largest
+// size it quotes.
 Decimal Route::admissible(Decimal size) const {
     if (!size.is_positive() || quote(size)) return size;
     Decimal failing = size;

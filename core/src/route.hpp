@@ -38,6 +38,8 @@ public:
 
     // The product of the legs' spot rates.
     Sized<Decimal> spot_rate() const;
+    // The shallowest leg's typical input, in units of the route's input.
+    Decimal typical_input() const;
     // ComposedFrom the tiers of the legs' own sizings, in route order.
     GuaranteeTier sizing_tier() const;
     // The legs' Möbius quotes composed, when every leg has one.

@@ -683,13 +683,18 @@ class Route(Model):
             a, b, c = mobius
             stationary = (mp.sqrt(a * b / price) - b) / c
             return [self._profit(price, min(max(stationary, 0), limit))]
+        if self.concave and self._spot() <= price:
+            return []
         # Where the profit's centred difference changes sign: doubled from
         # one unit while it rises, then bisected.
         inside = limit * (1 - mpf(10) ** (5 - DIGITS))
 
         def rises(d: Real) -> bool:
-            step = d * mpf(10) ** -15
-            return bool(self._quote(min(d + step, inside)) - self._quote(d - step) > price * (min(d + step, inside) - d + step))
+            step, high = d * mpf(10) ** -15, min(d * (1 + mpf(10) ** -15), inside)
+            try:
+                return bool(self._quote(high) - self._quote(d - step) > price * (high - d + step))
+            except ArithmeticError:
+                return False  # a leg's model gives up on inputs far past any peak
 
         low, high = mpf(0), mpf(1)
         while high < inside and rises(high) and high < mpf(2) ** 200:
@@ -698,7 +703,9 @@ class Route(Model):
             if rises(inside):
                 return [self._profit(price, inside)]
             high = inside
-        while high - low > mpf(10) ** -22 * high:
+        for _ in range(400):
+            if high - low <= mpf(10) ** -22 * high:
+                break
             middle = (low + high) / 2
             low, high = (middle, high) if rises(middle) else (low, middle)
         return [self._profit(price, (low + high) / 2)]

@@ -28,6 +28,7 @@ public:
     // (w_i / w_o) * R_o * f / R_i: the output per unit of input for the
     // smallest trades.
     Decimal spot_rate() const;
+    Decimal typical_input() const { return input_reserve(); }
     GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
 
     const std::vector<Decimal>& reserves() const noexcept { return reserves_; }

@@ -48,6 +48,8 @@ public:
     // f * P at the current price P = s^2: the output per unit of input for
     // the smallest trades.
     Decimal spot_rate() const;
+    // L / s: the X side of the range the price is in.
+    Decimal typical_input() const { return liquidity_ / sqrt_price_current_; }
     GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
     // Within one range the quote is L s f d / (L / s + f d): virtual reserves
     // (L / s) / f and L s, up to the range's capacity. That is the whole quote

@@ -19,6 +19,7 @@ public:
 
     // (fee_retention * y) / x: the output per unit of input for the smallest trades.
     Decimal spot_rate() const;
+    Decimal typical_input() const { return x_; }
     GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
     // The quote is f y d / (x + f d): virtual reserves x / f and y, no limit.
     MobiusQuote mobius_quote() const;

@@ -41,6 +41,7 @@ public:
     // The output per unit of input for the smallest trades, fee included:
     // the slope of the invariant's level curve at the pool's balances.
     Sized<Decimal> spot_rate() const;
+    Decimal typical_input() const { return balance_in(); }
     GuaranteeTier sizing_tier() const { return NumericallyGuaranteed{true}; }
 
     const std::array<Decimal, 2>& balances() const noexcept { return balances_; }

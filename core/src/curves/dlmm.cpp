@@ -70,6 +70,13 @@ Decimal DlmmBook::spot_rate() const {
     return ZERO;
 }
 
+Decimal DlmmBook::typical_input() const {
+    Decimal total = ZERO;
+    for (std::size_t position = active_bin_index_; position < bins_.size(); ++position)
+        total += drain_input(bins_[position], fee_retention_);
+    return total;
+}
+
 Sized<SizingResult> DlmmBook::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (!reference_price.is_positive()) return invalid_reference_price(reference_price);
     if (effective_price(bins_[active_bin_index_], fee_retention_) <= reference_price) return no_arbitrage();

@@ -31,6 +31,8 @@ public:
     // The effective price of the first bin from the active one that holds
     // any Y, which is what the smallest trades get; zero when none does.
     Decimal spot_rate() const;
+    // The input that empties every bin from the active one.
+    Decimal typical_input() const;
     GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
 
     const std::vector<DlmmBin>& bins() const noexcept { return bins_; }

@@ -38,6 +38,7 @@ public:
     // root's rate beyond it; zero where the output stays put at first (at
     // zero until the root covers a shortfall, or at the whole reserve).
     Sized<Decimal> spot_rate() const;
+    Decimal typical_input() const { return is_sell_base_ ? base_reserve_ : quote_reserve_; }
     GuaranteeTier sizing_tier() const { return EmpiricallyValidated{true}; }
 
     Decimal base_target() const noexcept { return base_target_; }

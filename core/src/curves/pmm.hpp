@@ -27,6 +27,7 @@ public:
 
     // The oracle price: both regimes pay it for the first unit, and there is no fee.
     Decimal spot_rate() const { return oracle_price_; }
+    Decimal typical_input() const { return base_reserve_; }
     // Its sizings report whether the output sampled over their bracket was
     // found nowhere convex.
     GuaranteeTier sizing_tier() const { return EmpiricallyValidated{search().unimodal}; }

@@ -20,6 +20,7 @@ public:
 
     // Output per unit of input at zero size, fee included.
     Decimal spot_rate() const;
+    Decimal typical_input() const { return reserve_x_; }
     GuaranteeTier sizing_tier() const { return NumericallyGuaranteed{true}; }
 
     Decimal reserve_x() const noexcept { return reserve_x_; }
