@@ -642,19 +642,18 @@ class Route(Model):
             if leg._capacity == mp.inf:
                 continue
             if count == 0:
-                limit = min(limit, leg._capacity)
+                limit = leg._capacity
                 continue
-            high, inside = mpf(1), lambda d: d < limit * (1 - mpf(10) ** (5 - DIGITS))
-            while inside(high) and self._through(high, count) < leg._capacity and high < mpf(2) ** 200:
-                high *= 2
-            if not inside(high):
-                if self._through(limit * (1 - mpf(10) ** (5 - DIGITS)), count) < leg._capacity:
-                    continue
-                high = limit * (1 - mpf(10) ** (5 - DIGITS))
-            elif self._through(high, count) < leg._capacity:
+            # Doubled from one unit up to just inside the limit so far.
+            top = limit * (1 - mpf(10) ** (5 - DIGITS)) if limit < mp.inf else mpf(2) ** 200
+            high = min(mpf(1), top)
+            while high < top and self._through(high, count) < leg._capacity:
+                high = min(2 * high, top)
+            if self._through(high, count) < leg._capacity:
                 continue
             # A hair below the root, which may sit on either side of it.
-            limit = _root(lambda d: leg._capacity - self._through(d, count), mpf(0), high) * (1 - mpf(10) ** (8 - DIGITS))
+            root = _root(lambda d: leg._capacity - self._through(d, count), mpf(0), high)
+            limit = root * (1 - mpf(10) ** (8 - DIGITS))
         return limit
 
     def _quote(self, delta: Real) -> Real:

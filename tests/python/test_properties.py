@@ -910,8 +910,12 @@ def check_route_against_model(legs: tuple[Any, ...], model: Model, price: str, f
         within = size if capacity is None else min(size, capacity)
         at_size = model.gross_profit(price, within)
         tolerance = route_tolerance(legs, model.quote(within), Decimal(price) * size)
-        # The product of the legs' spot rates carries their rounding.
-        relative = sum((FAMILY_INFO[type(leg).__name__].relative for leg in legs), Decimal(0))
+        # The product of the legs' spot rates carries their rounding, and
+        # each partial product keeps only the digits 28 places give it.
+        relative, partial = sum((FAMILY_INFO[type(leg).__name__].relative for leg in legs), Decimal(0)), Decimal(1)
+        for leg in legs:
+            partial *= leg_model(leg).spot_rate()
+            relative += Decimal("1e-27") / partial
         assert not (model.concave and Decimal(price) >= model.spot_rate() * (1 + relative)), (
             f"{where}: a profit at no arbitrage")
         assert gross <= at_size + tolerance, f"{where}: a gross profit of {gross} at {size}, the model {at_size}"
