@@ -24,10 +24,11 @@ MobiusQuote then(const MobiusQuote& first, const MobiusQuote& second) {
     return MobiusQuote{virtual_in, virtual_out, capacity};
 }
 
-// The profit Y d / (X + d) - P d has the derivative X Y / (X + d)^2 - P,
-// which falls through zero where X + d = sqrt(X Y / P), so
+// The profit Y d / (X + d) - P d has the derivative X Y / (X + d)^2 - P
+// (for the map a d / (b + c d), with X = b / c and Y = a / c, that is
+// a b / (b + c d)^2 - P), which falls through zero where X + d = sqrt(X Y / P):
 //
-//   d* = X (sqrt(Y / (X P)) - 1).
+//   d* = X (sqrt(Y / (X P)) - 1)  =  (sqrt(a b / P) - b) / c.
 //
 // The root is taken of the pure number Y / (X P), the spot rate over the
 // price, so no product of two reserves is formed. It is divided in the order
@@ -36,10 +37,11 @@ MobiusQuote then(const MobiusQuote& first, const MobiusQuote& second) {
 // first (Y / P, close to X, is no smaller than X) and any other multiplies
 // X first (X P is then larger than X). Rounding: those two steps round once
 // each in the last of 28 places; the root is good to its last place,
-// subtracting 1 is exact, and X times the difference rounds once more. With an edge e = Y / (X P) - 1 the difference is about e / 2, so
-// the size carries a relative error of about 1e-28 / e: below 1e-20 for any
-// edge above 1e-8, and smaller edges leave the profit too flat for the size
-// to matter to it. Beyond the capacity the profit, being concave, is best at
+// subtracting 1 is exact, and X times the difference rounds once more.
+// With an edge e = Y / (X P) - 1 the difference is about e / 2, so the size
+// carries a relative error of about 1e-28 / e: below 1e-20 for any edge
+// above 1e-8, and smaller edges leave the profit too flat for the size to
+// matter to it. Beyond the capacity the profit, being concave, is best at
 // the capacity itself.
 Decimal stationary_input(const MobiusQuote& quote, Decimal reference_price) {
     const Decimal edge = reference_price <= ONE ? (quote.virtual_out / reference_price) / quote.virtual_in

@@ -155,7 +155,9 @@ Sized<Decimal> DodoPmmPool::spot_rate() const {
     const Decimal target_out = is_sell_base_ ? quote_target_ : base_target_;
     const Decimal reserve_out = is_sell_base_ ? quote_reserve_ : base_reserve_;
     // One unit of input at the oracle rate, in units of the output.
-    const auto at_oracle = [&](Decimal amount) { return is_sell_base_ ? amount * oracle_price_ : amount / oracle_price_; };
+    const auto at_oracle = [&](Decimal amount) {
+        return is_sell_base_ ? amount * oracle_price_ : amount / oracle_price_;
+    };
 
     if (reserve_in < target_in) {
         // The premium integral P(d) = d (1 + k d / T) shrinks from the deficit
@@ -168,7 +170,10 @@ Sized<Decimal> DodoPmmPool::spot_rate() const {
     // value of r at the oracle rate; its rate dz/dr is T v' / (2 k z + T).
     const Decimal beyond = reserve_in - target_in;
     const Root z = is_sell_base_ ? root_selling_base(beyond) : root_selling_quote(beyond);
-    if (!z) return std::unexpected(describe(Failure{is_sell_base_ ? FailureKind::SellBaseRoot : FailureKind::SellQuoteRoot, z.error()}));
+    if (!z) {
+        const FailureKind kind = is_sell_base_ ? FailureKind::SellBaseRoot : FailureKind::SellQuoteRoot;
+        return std::unexpected(describe(Failure{kind, z.error()}));
+    }
     const Decimal out_at_zero = (reserve_out - target_out) + *z;
     if (out_at_zero.is_negative() || out_at_zero >= reserve_out) return ZERO;
     return fee_retention_ * (at_oracle(target_out) / (((TWO * k_) * *z) + target_out));
