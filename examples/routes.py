@@ -71,7 +71,10 @@ def main() -> None:
     except ValueError as error:
         print(f"\nA pool and its mirror image: {error}")
 
-    # Routes stand in a portfolio wherever a pool does.
+    # Routes stand in a portfolio wherever a pool does. Each opportunity is
+    # sized on the pools as they are now, so two routes through the same
+    # pool (both of these buy ETH on it) are each sized as if the other did
+    # not trade: funding both moves that pool twice.
     portfolio = quarlen.portfolio_optimize(d("30000"), [
         {"id": "cycle", "pool": cycle, "reference_price": 1},
         {"id": "triangle", "pool": triangle, "reference_price": 1},
