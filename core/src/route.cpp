@@ -133,7 +133,8 @@ Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstrain
     std::uint32_t steps = 0;
     const Decimal start = typical_input();
     Decimal lower = start;
-    Decimal upper = start * TWO;
+    // A start at the top of the number's range cannot double: it is searched below.
+    Decimal upper = start.checked_mul(TWO).value_or(start);
     const Decimal profit_at_start = profit(lower);
     const Decimal profit_at_double = profit(upper);
     if (profit_at_double > profit_at_start) {
