@@ -8,14 +8,17 @@
 #include "python/pools.hpp"
 #include "python/portfolio.hpp"
 #include "python/results.hpp"
+#include "python/route.hpp"
 
 namespace quarlen::py {
 
 namespace {
 
-// Adds `object` as a module attribute and appends its name to __all__.
+// Adds `object` as a module attribute and appends its name to __all__
+// (unless `all` is null: an attribute outside __all__).
 bool publish(PyObject* module, PyObject* all, const char* name, PyObject* object) {
     if (PyModule_AddObjectRef(module, name, object) < 0) return false;
+    if (all == nullptr) return true;
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
     return text && PyList_Append(all, text.get()) == 0;
 }
@@ -98,6 +101,10 @@ int execute(PyObject* module) {
     }
     if (!publish_function(module, all.get(), &portfolio_definition)) return -1;
 
+    // Routes, outside __all__, which keeps the documented 23 names.
+    if (!(state.route_type = publish_type(module, nullptr, &route_spec))) return -1;
+    if (!publish_function(module, nullptr, &route_function_def)) return -1;
+
     // Not part of __all__: the exception classes, for callers that catch them
     // by name (and for pickle, which finds them by their module and name);
     // the version; and the function the result classes pickle through.
@@ -123,6 +130,7 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.allocated_position_type);
     Py_VISIT(state.portfolio_result_type);
     for (PyTypeObject* type : state.pool_types) Py_VISIT(type);
+    Py_VISIT(state.route_type);
     Py_VISIT(state.internal_fault);
     Py_VISIT(state.sizing_error);
     for (PyObject* kind : state.sizing_error_kinds) Py_VISIT(kind);
@@ -138,6 +146,7 @@ int clear(PyObject* module) {
     Py_CLEAR(state.allocated_position_type);
     Py_CLEAR(state.portfolio_result_type);
     for (PyTypeObject*& type : state.pool_types) Py_CLEAR(type);
+    Py_CLEAR(state.route_type);
     Py_CLEAR(state.internal_fault);
     Py_CLEAR(state.sizing_error);
     for (PyObject*& kind : state.sizing_error_kinds) Py_CLEAR(kind);
@@ -166,10 +175,11 @@ constexpr const char* kModuleDoc =
     "PyBalancerWeightedPool, PyVelodromeStable, PyDlmmBook, PyCurveCryptoSwap, PyDodoPmm) whose quote()\n"
     "gives the pool's output for an input and whose optimal_size() finds the input that maximises the\n"
     "profit against a reference price, and a <family>_optimal_size function that does the same without\n"
-    "creating the pool object. portfolio_optimize splits one capital budget across many such\n"
-    "opportunities through a single shadow price on capital. Every number is an exact 96-bit decimal\n"
-    "(at most 28 digits after the point, no floating point): it is read from any value whose str() is\n"
-    "a decimal number and returned as a decimal.Decimal that keeps its scale.\n"
+    "creating the pool object. PyRoute (and route_optimal_size) chains pools, each leg's output paid\n"
+    "into the next, and quotes and sizes the chain like one pool. portfolio_optimize splits one capital\n"
+    "budget across many such opportunities through a single shadow price on capital. Every number is\n"
+    "an exact 96-bit decimal (at most 28 digits after the point, no floating point): it is read from any\n"
+    "value whose str() is a decimal number and returned as a decimal.Decimal that keeps its scale.\n"
     "\n"
     "The README and the docstrings of the type stubs that ship with the package document every class,\n"
     "function, parameter and error; help() on a class shows its signature and methods.";

@@ -21,6 +21,7 @@ struct ModuleState {
     // The pool classes in registration order, which is also the order in
     // which the portfolio tries them.
     std::array<PyTypeObject*, kPoolFamilies.size()> pool_types;
+    PyTypeObject* route_type;  // PyRoute, tried by the portfolio after the pool classes
     PyObject* internal_fault;  // derives from BaseException
     PyObject* sizing_error;    // quarlen.SizingError, a ValueError
     // Its subclasses, one per kind of core error, in the order of

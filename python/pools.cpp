@@ -17,14 +17,6 @@ namespace quarlen::py {
 
 namespace {
 
-// What a pool object holds: the validated model, and the converted
-// constructor arguments it was built from (for repr and pickling).
-struct PoolState {
-    SharedCurve curve;
-    PoolArguments arguments;
-    const PoolFamily* family;
-};
-
 // The most constructor parameters any family has, plus the three sizing ones.
 constexpr std::size_t kMaxBoundArguments = 16;
 
@@ -148,23 +140,6 @@ std::optional<SharedCurve> build_curve(const ModuleState& state, const PoolFamil
     return std::move(*curve);
 }
 
-// Converts reference_price, fixed_cost and max_size, in that order, and sizes.
-PyObject* optimal_size_of(const ModuleState& state, const PoolFamily& family, const AmmCurve& curve,
-                          std::span<const PyRef> sizing_arguments) {
-    const std::optional<Decimal> reference_price = to_decimal(sizing_arguments[0].get(), "reference_price");
-    if (!reference_price) return nullptr;
-    const std::optional<SizingConstraints> constraints =
-        to_constraints(sizing_arguments[1].get(), sizing_arguments[2].get());
-    if (!constraints) return nullptr;
-    const Sized<SizingResult> result = run_released_if(
-        family.lock.release_for_sizing, [&] { return curve.optimal_size(*reference_price, *constraints); });
-    if (!result) {
-        raise_sizing_error(state, result.error());
-        return nullptr;
-    }
-    return new_sizing_result(state, *result);
-}
-
 // ---- Python views of the stored arguments (repr, pickling) --------------
 
 PyObject* numbers_to_python(const ModuleState& state, const std::vector<Decimal>& numbers) {
@@ -263,15 +238,7 @@ PyObject* pool_quote(PyObject* self, PyTypeObject* defining_class, PyObject* con
         PyRef bound[1];
         const Signature signature{class_name(*pool.family), "quote", kQuoteParameters, {}, 1};
         if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
-        const std::optional<Decimal> delta_in = to_decimal(bound[0].get(), "delta_in");
-        if (!delta_in) return nullptr;
-        const Sized<Decimal> out =
-            run_released_if(pool.family->lock.release_for_quote, [&] { return pool.curve->quote(*delta_in); });
-        if (!out) {
-            raise_sizing_error(state, out.error());
-            return nullptr;
-        }
-        return from_decimal(state, *out);
+        return quote_with(state, *pool.curve, bound[0].get(), pool.family->lock.release_for_quote);
     });
 }
 
@@ -283,7 +250,7 @@ PyObject* pool_optimal_size(PyObject* self, PyTypeObject* defining_class, PyObje
         PyRef bound[3];
         const Signature signature{class_name(*pool.family), "optimal_size", kSizingParameters, {}, 1};
         if (!bind_arguments(signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound)) return nullptr;
-        return optimal_size_of(state, *pool.family, *pool.curve, bound);
+        return optimal_size_with(state, *pool.curve, bound, pool.family->lock.release_for_sizing);
     });
 }
 
@@ -299,44 +266,20 @@ PyObject* pool_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* co
     return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get());
 }
 
-PyObject* pool_repr(PyObject* self) {
-    const PoolState& pool = unbox<PoolState>(self);
-    const ModuleState& state = state_of_type(Py_TYPE(self));
-    PyRef text = PyRef::steal(PyUnicode_FromFormat("%s(", class_name(*pool.family)));
-    const std::vector<ArgumentValue>& values = pool.arguments.values();
-    for (std::size_t i = 0; text && i < values.size(); ++i) {
-        PyRef value = PyRef::steal(argument_to_python(state, pool.family->parameters[i], values[i]));
-        if (!value) return nullptr;
-        PyRef part = PyRef::steal(PyUnicode_FromFormat("%s%s=%R", i == 0 ? "" : ", ", pool.family->parameters[i].name,
-                                                       value.get()));
-        if (!part) return nullptr;
-        text = PyRef::steal(PyUnicode_Concat(text.get(), part.get()));
-    }
-    if (!text) return nullptr;
-    PyRef close = PyRef::steal(PyUnicode_FromString(")"));
-    if (!close) return nullptr;
-    return PyUnicode_Concat(text.get(), close.get());
-}
+PyObject* pool_repr(PyObject* self) { return pool_repr_of(state_of_type(Py_TYPE(self)), unbox<PoolState>(self)); }
 
 // Equal when of the same class with equal parameters: a pickled or copied
 // pool equals its original. A pool of another class, subclasses included, is
 // left to the other operand (and so compares unequal).
 PyObject* pool_richcompare(PyObject* self, PyObject* other, int op) {
     if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-    const PoolState& left = unbox<PoolState>(self);
-    const PoolState& right = unbox<PoolState>(other);
-    const std::span<const Parameter> parameters = left.family->parameters;
-    bool equal = true;
-    for (std::size_t i = 0; equal && i < parameters.size(); ++i)
-        equal = same_argument(parameters[i], left.arguments.values()[i], right.arguments.values()[i]);
+    const bool equal = same_pool(unbox<PoolState>(self), unbox<PoolState>(other));
     return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
 }
 
 Py_hash_t pool_hash(PyObject* self) {
-    const PoolState& pool = unbox<PoolState>(self);
     ValueHash hash;
-    const std::span<const Parameter> parameters = pool.family->parameters;
-    for (std::size_t i = 0; i < parameters.size(); ++i) hash_argument(hash, parameters[i], pool.arguments.values()[i]);
+    hash_pool(hash, unbox<PoolState>(self));
     return hash.result();
 }
 
@@ -393,7 +336,7 @@ PyObject* pool_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
         if (!arguments) return nullptr;
         std::optional<SharedCurve> curve = build_curve(state, family, *arguments);
         if (!curve) return nullptr;
-        return optimal_size_of(state, family, **curve, slots.subspan(pool_parameters));
+        return optimal_size_with(state, **curve, slots.subspan(pool_parameters), family.lock.release_for_sizing);
     });
 }
 
@@ -423,11 +366,85 @@ constexpr auto kFunctionDefs = all_function_defs(std::make_index_sequence<kPoolF
 std::span<PyType_Spec* const> pool_type_specs() noexcept { return kSpecs; }
 std::span<PyMethodDef* const> pool_function_defs() noexcept { return kFunctionDefs; }
 
-const SharedCurve* curve_of(const ModuleState& state, PyObject* object) noexcept {
+const PoolState* pool_state_of(const ModuleState& state, PyObject* object) noexcept {
     for (PyTypeObject* type : state.pool_types) {
-        if (PyObject_TypeCheck(object, type)) return &unbox<PoolState>(object).curve;
+        if (PyObject_TypeCheck(object, type)) return &unbox<PoolState>(object);
     }
     return nullptr;
+}
+
+const SharedCurve* curve_of(const ModuleState& state, PyObject* object) noexcept {
+    const PoolState* pool = pool_state_of(state, object);
+    return pool == nullptr ? nullptr : &pool->curve;
+}
+
+PyObject* new_pool_object(const ModuleState& state, const PoolState& pool) {
+    for (std::size_t i = 0; i < kPoolFamilies.size(); ++i) {
+        if (kPoolFamilies[i] == pool.family) return box(state.pool_types[i], pool);
+    }
+    PyErr_SetString(PyExc_SystemError, "a pool of no registered family");
+    return nullptr;
+}
+
+PyObject* pool_repr_of(const ModuleState& state, const PoolState& pool) {
+    PyRef text = PyRef::steal(PyUnicode_FromFormat("%s(", class_name(*pool.family)));
+    const std::vector<ArgumentValue>& values = pool.arguments.values();
+    for (std::size_t i = 0; text && i < values.size(); ++i) {
+        PyRef value = PyRef::steal(argument_to_python(state, pool.family->parameters[i], values[i]));
+        if (!value) return nullptr;
+        PyRef part = PyRef::steal(PyUnicode_FromFormat("%s%s=%R", i == 0 ? "" : ", ", pool.family->parameters[i].name,
+                                                       value.get()));
+        if (!part) return nullptr;
+        text = PyRef::steal(PyUnicode_Concat(text.get(), part.get()));
+    }
+    if (!text) return nullptr;
+    PyRef close = PyRef::steal(PyUnicode_FromString(")"));
+    if (!close) return nullptr;
+    return PyUnicode_Concat(text.get(), close.get());
+}
+
+bool same_pool(const PoolState& a, const PoolState& b) {
+    if (a.family != b.family) return false;
+    const std::span<const Parameter> parameters = a.family->parameters;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (!same_argument(parameters[i], a.arguments.values()[i], b.arguments.values()[i])) return false;
+    }
+    return true;
+}
+
+void hash_pool(ValueHash& hash, const PoolState& pool) {
+    const std::span<const Parameter> parameters = pool.family->parameters;
+    for (std::size_t i = 0; i < parameters.size(); ++i) hash_argument(hash, parameters[i], pool.arguments.values()[i]);
+}
+
+std::span<const Parameter> quote_parameters() noexcept { return kQuoteParameters; }
+std::span<const Parameter> sizing_parameters() noexcept { return kSizingParameters; }
+
+PyObject* quote_with(const ModuleState& state, const AmmCurve& curve, PyObject* delta_in, bool release_lock) {
+    const std::optional<Decimal> amount = to_decimal(delta_in, "delta_in");
+    if (!amount) return nullptr;
+    const Sized<Decimal> out = run_released_if(release_lock, [&] { return curve.quote(*amount); });
+    if (!out) {
+        raise_sizing_error(state, out.error());
+        return nullptr;
+    }
+    return from_decimal(state, *out);
+}
+
+PyObject* optimal_size_with(const ModuleState& state, const AmmCurve& curve, std::span<const PyRef> sizing_arguments,
+                            bool release_lock) {
+    const std::optional<Decimal> reference_price = to_decimal(sizing_arguments[0].get(), "reference_price");
+    if (!reference_price) return nullptr;
+    const std::optional<SizingConstraints> constraints =
+        to_constraints(sizing_arguments[1].get(), sizing_arguments[2].get());
+    if (!constraints) return nullptr;
+    const Sized<SizingResult> result =
+        run_released_if(release_lock, [&] { return curve.optimal_size(*reference_price, *constraints); });
+    if (!result) {
+        raise_sizing_error(state, result.error());
+        return nullptr;
+    }
+    return new_sizing_result(state, *result);
 }
 
 std::size_t max_pool_parameters() noexcept { return kMaxBoundArguments - std::size(kSizingParameters); }

@@ -101,6 +101,14 @@ Sized<SharedCurve> shared(Sized<Pool> pool) {
     return share_curve(std::move(*pool));
 }
 
+// What a pool object holds: the validated model, and the converted
+// constructor arguments it was built from (for repr, pickling and equality).
+struct PoolState {
+    SharedCurve curve;
+    PoolArguments arguments;
+    const PoolFamily* family;
+};
+
 // The PyType_Spec of each family's class and the definition of its module
 // function, in registration order; the module creates both from them.
 std::span<PyType_Spec* const> pool_type_specs() noexcept;
@@ -109,8 +117,32 @@ std::span<PyMethodDef* const> pool_function_defs() noexcept;
 // The most constructor parameters a family may declare.
 std::size_t max_pool_parameters() noexcept;
 
-// The pool model of an instance of one of the pool classes (subclasses
+// The state of an instance of one of the pool classes (subclasses
 // included), tried in registration order; null when `object` is none of them.
+const PoolState* pool_state_of(const ModuleState& state, PyObject* object) noexcept;
+// The same, for its pool model.
 const SharedCurve* curve_of(const ModuleState& state, PyObject* object) noexcept;
+
+// A new object of the family's own class (not a subclass) holding `pool`.
+PyObject* new_pool_object(const ModuleState& state, const PoolState& pool);
+// "PyCpmm(x=Decimal('100'), y=..., fee_retention=...)", as the pool's repr.
+PyObject* pool_repr_of(const ModuleState& state, const PoolState& pool);
+// Equal pools: the same family with equal constructor arguments. They hash alike.
+bool same_pool(const PoolState& a, const PoolState& b);
+void hash_pool(ValueHash& hash, const PoolState& pool);
+
+// The parameters of every quote and optimal_size method: (delta_in) and
+// (reference_price, fixed_cost, max_size).
+std::span<const Parameter> quote_parameters() noexcept;
+std::span<const Parameter> sizing_parameters() noexcept;
+
+// What the quote and optimal_size methods do once their arguments are bound,
+// for any model: convert delta_in, or reference_price, fixed_cost and
+// max_size in that order; quote or size, with the interpreter lock released
+// when `release_lock` is set; return the Decimal or the new SizingResult, or
+// raise. Null with an exception set on failure.
+PyObject* quote_with(const ModuleState& state, const AmmCurve& curve, PyObject* delta_in, bool release_lock);
+PyObject* optimal_size_with(const ModuleState& state, const AmmCurve& curve, std::span<const PyRef> sizing_arguments,
+                            bool release_lock);
 
 }  // namespace quarlen::py

@@ -9,6 +9,7 @@
 #include "python/errors.hpp"
 #include "python/pools.hpp"
 #include "python/released_lock.hpp"
+#include "python/route.hpp"
 #include "python/results.hpp"
 
 namespace quarlen::py {
@@ -49,7 +50,9 @@ std::optional<Opportunity> to_opportunity(const ModuleState& state, PyObject* ma
 
     PyRef pool_object = item_of(mapping, "pool");
     if (!pool_object) return std::nullopt;
+    // The nine pool classes first, then routes.
     const SharedCurve* pool = curve_of(state, pool_object.get());
+    if (pool == nullptr) pool = route_curve_of(state, pool_object.get());
     if (pool == nullptr) {
         PyErr_SetString(PyExc_ValueError,
                         "opportunity 'pool' must be a supported AMM curve instance (PyCpmm, PyStableSwap, "

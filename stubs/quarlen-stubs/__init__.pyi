@@ -13,6 +13,11 @@ is the value of one unit of the input asset in units of the output asset.
 The profit of a size ``d`` is ``(quote(d) - reference_price * d) -
 fixed_cost``.
 
+``PyRoute`` chains pools, each leg's output paid into the next (buy on one
+pool and sell on another, or go round a cycle of pools), and quotes and sizes
+the chain like one pool; ``route_optimal_size`` does the same without
+creating the route object. Both are outside ``__all__``.
+
 Errors: ``TypeError`` for wrong arguments, ``ValueError`` for values that are
 not decimal numbers, a ``SizingError`` (a ``ValueError``) for every invalid
 pool, quote or sizing: ``InvalidReserves``, ``DidNotConverge``,
@@ -418,6 +423,80 @@ class PyDodoPmm(_Pool):
         kept, in (0, 1]; ``is_sell_base`` is ``True`` or ``False`` (an ``int``
         is refused)."""
 
+_AnyPool: TypeAlias = (
+    PyCpmm
+    | PyStableSwap
+    | PyPmm
+    | PyConcentratedLiquidity
+    | PyBalancerWeightedPool
+    | PyVelodromeStable
+    | PyDlmmBook
+    | PyCurveCryptoSwap
+    | PyDodoPmm
+)
+"""Any of the nine pool classes (or a subclass)."""
+
+@disjoint_base
+class PyRoute:
+    """Pools traded one after another: the output of each leg is paid into the
+    next, so a route buys on one pool and sells on another, or goes round a
+    cycle of pools back to the starting asset. Its quote is the exact chain of
+    the legs' own quotes. Outside ``__all__``.
+
+    Sizing: a closed form with one square root when every leg is a
+    constant-product pool or a concentrated-liquidity pool (the chain's quote
+    is then ``a·d / (b + c·d)``, as a constant-product pool's is), capped at
+    what the ranges can take; otherwise a golden-section search of the
+    chained quote's profit, on a bracket found by doubling or halving from one
+    unit of input, to 1e-12 of the size. The tier is ``"ComposedFrom"``, its
+    detail ``{"legs": [...]}`` the tiers each leg's family reports for its own
+    sizings, in route order; ``iterations`` counts the search's passes and is
+    ``None`` for the closed form. A route of one leg sizes exactly as that
+    pool does. Routes are immutable, safe to share between threads, and
+    pickle, copy and deepcopy to equal routes."""
+
+    def __new__(cls, legs: Sequence[_AnyPool]) -> Self:
+        """``legs`` is a sequence of 1 to 8 pool objects, each used in the
+        direction its class trades (``PyCpmm(x, y, f)`` sells X for Y). The
+        output asset of each leg must be the input asset of the next; that is
+        the caller's to ensure. The pools' states are copied: a route never
+        changes. Raises ``ValueError`` for no legs, more than 8, or an item
+        that is not a pool object (naming its position and type), and
+        ``TypeError`` for a ``str`` or anything that is not a sequence."""
+
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when of the same class with equal legs in the same order."""
+
+    def __hash__(self) -> int:
+        """Equal routes hash alike."""
+
+    @property
+    def legs(self) -> tuple[_AnyPool, ...]:
+        """The legs in route order, as objects of the pool classes themselves
+        (a subclass instance given as a leg comes back as its base class). A
+        new tuple of new pools on every read."""
+
+    def quote(self, delta_in: _Number) -> Decimal:
+        """The last leg's output for ``delta_in`` paid into the first: each leg
+        quotes, digit for digit as its own class does, what the leg before it
+        paid out. A leg's error is the route's: ``ValueError`` with the sizing
+        error's text."""
+
+    def optimal_size(
+        self, reference_price: _Number, fixed_cost: _Number | None = None, max_size: _Number | None = None
+    ) -> SizingResult:
+        """The input that maximises ``(quote(d) - reference_price * d) -
+        fixed_cost``, capped by ``max_size``.
+
+        ``reference_price`` is the value of one unit of the first leg's input
+        asset counted in the last leg's output asset: ``1`` for a cycle back to
+        the starting asset. ``fixed_cost`` is in units of the last leg's
+        output, ``max_size`` in units of the first leg's input. Raises
+        ``ValueError`` with ``NoArbitrageOpportunity`` when the product of the
+        legs' rates for the smallest trades, fees included, is not above
+        ``reference_price``, ``NoProfitableSize`` when no admissible size earns
+        more than zero, or a leg's own error."""
+
 # ---- module functions ------------------------------------------------------------
 
 def cpmm_optimal_size(
@@ -531,6 +610,16 @@ def dodo_optimal_size(
     """``PyDodoPmm(...).optimal_size(...)`` without creating the pool object;
     ``is_sell_base`` has no default here."""
 
+def route_optimal_size(
+    legs: Sequence[_AnyPool],
+    reference_price: _Number,
+    fixed_cost: _Number | None = None,
+    max_size: _Number | None = None,
+) -> SizingResult:
+    """``PyRoute(legs).optimal_size(reference_price, fixed_cost, max_size)``
+    without creating the route object; a problem with ``legs`` is reported
+    before one of the other arguments. Outside ``__all__``."""
+
 class _Opportunity(Protocol):
     """What an opportunity must support: reading its values by key, as a dict
     does. The keys are ``"id"``, ``"pool"``, ``"reference_price"`` and,
@@ -546,7 +635,8 @@ def portfolio_optimize(total_capital_budget: _Number, opportunities: list[_Oppor
 
     ``opportunities`` is a ``list`` (another sequence raises ``TypeError``) of
     mappings, or any objects read by key, with the keys ``"id"`` (``str``),
-    ``"pool"`` (an instance of one of the nine pool classes),
+    ``"pool"`` (an instance of one of the nine pool classes, or a
+    ``PyRoute``),
     ``"reference_price"`` and, optionally, ``"fixed_cost"`` and
     ``"max_size"`` (absent or ``None`` for none). Every opportunity is sized on
     its own at its reference price raised by the shadow price, which is searched

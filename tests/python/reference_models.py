@@ -616,6 +616,102 @@ class DodoPmm(Model):
         return found
 
 
+class Route(Model):
+    """Legs traded one after another, each quoting what the one before paid
+    out.  A chain of concave, rising outputs is concave.  A chain of
+    constant-product and concentrated-liquidity legs quotes a·Δ / (b + c·Δ)
+    like one constant-product pool (a = f·y, b = x, c = f; a range is the
+    same with x = L/s, y = L·s), so its best size has that pool's closed
+    form; any other chain is sized where a centred difference of its profit
+    changes sign."""
+
+    def __init__(self, legs: Sequence[Model]) -> None:
+        self.legs = list(legs)
+        self.concave = all(leg.concave for leg in self.legs)
+        with mp.workdps(DIGITS):
+            self._capacity = self._limit()
+
+    def _through(self, delta: Real, count: int) -> Real:
+        for leg in self.legs[:count]:
+            delta = leg._quote(delta)
+        return delta
+
+    def _limit(self) -> Real:
+        """Each leg's capacity carried back through the legs before it: the
+        input at which their chained output reaches it, if it ever does."""
+        limit = mp.inf
+        for count, leg in enumerate(self.legs):
+            if leg._capacity == mp.inf:
+                continue
+            if count == 0:
+                limit = leg._capacity
+                continue
+            # Doubled from one unit up to just inside the limit so far.
+            top = limit * (1 - mpf(10) ** (5 - DIGITS)) if limit < mp.inf else mpf(2) ** 200
+            high = min(mpf(1), top)
+            while high < top and self._through(high, count) < leg._capacity:
+                high = min(2 * high, top)
+            if self._through(high, count) < leg._capacity:
+                continue
+            # A hair below the root, which may sit on either side of it.
+            root = _root(lambda d: leg._capacity - self._through(d, count), mpf(0), high)
+            limit = root * (1 - mpf(10) ** (8 - DIGITS))
+        return limit
+
+    def _quote(self, delta: Real) -> Real:
+        return self._through(delta, len(self.legs))
+
+    def _spot(self) -> Real:
+        return mp.fprod(leg._spot() for leg in self.legs)
+
+    def _mobius(self) -> tuple[Real, Real, Real] | None:
+        a, b, c = mpf(1), mpf(1), mpf(0)  # the identity
+        for leg in self.legs:
+            if isinstance(leg, Cpmm):
+                a2, b2, c2 = leg.f * leg.y, leg.x, leg.f
+            elif isinstance(leg, ConcentratedLiquidity):
+                a2, b2, c2 = leg.f * leg.l * leg.s, leg.l / leg.s, leg.f
+            else:
+                return None
+            a, b, c = a * a2, b * b2, b2 * c + a * c2
+        return a, b, c
+
+    def _candidates(self, price: Real, limit: Real) -> list[tuple[Real, Real]]:
+        mobius = self._mobius()
+        if mobius is not None:
+            # The profit's derivative a·b / (b + c·Δ)² − P is zero at
+            # Δ = (√(a·b/P) − b) / c.
+            a, b, c = mobius
+            stationary = (mp.sqrt(a * b / price) - b) / c
+            return [self._profit(price, min(max(stationary, 0), limit))]
+        if self.concave and self._spot() <= price:
+            return []
+        # Where the profit's centred difference changes sign: doubled from
+        # one unit while it rises, then bisected.
+        inside = limit * (1 - mpf(10) ** (5 - DIGITS))
+
+        def rises(d: Real) -> bool:
+            step, high = d * mpf(10) ** -15, min(d * (1 + mpf(10) ** -15), inside)
+            try:
+                return bool(self._quote(high) - self._quote(d - step) > price * (high - d + step))
+            except ArithmeticError:
+                return False  # a leg's model gives up on inputs far past any peak
+
+        low, high = mpf(0), mpf(1)
+        while high < inside and rises(high) and high < mpf(2) ** 200:
+            low, high = high, high * 2
+        if high >= inside:
+            if rises(inside):
+                return [self._profit(price, inside)]
+            high = inside
+        for _ in range(400):
+            if high - low <= mpf(10) ** -22 * high:
+                break
+            middle = (low + high) / 2
+            low, high = (middle, high) if rises(middle) else (low, middle)
+        return [self._profit(price, (low + high) / 2)]
+
+
 # The model of each pool class, taking the same constructor arguments.
 MODELS: dict[str, Callable[..., Model]] = {
     "PyCpmm": Cpmm,

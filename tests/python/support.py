@@ -167,6 +167,17 @@ FAMILIES = [
 ]
 
 
+# A route through three families, one of them solved iteratively: USDC to
+# ETH on a constant-product pool, ETH to stETH on a StableSwap pool, stETH to
+# USDC on a concentrated-liquidity pool.  The thread and leak tests run it
+# besides the nine families.
+ROUTE = Family("PyRoute", "route_optimal_size", ([
+    quarlen.PyCpmm(4_500_000, 1500, "0.997"),
+    quarlen.PyStableSwap([100_000, 102_000], 200, "0.9996"),
+    quarlen.PyConcentratedLiquidity(40_000, "53.85", "57.45", "55.68", "0.9995"),
+],), "1", 10)
+
+
 def family_params() -> list[Any]:
     return [pytest.param(f, id=f.cls) for f in FAMILIES]
 

@@ -16,7 +16,7 @@ import pytest
 
 import quarlen
 import reliability
-from support import FAMILIES
+from support import FAMILIES, ROUTE
 
 MAX = "79228162514264337593543950335"
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -272,6 +272,19 @@ def _family_calls() -> tuple[list[Callable[[], object]], list[Callable[[], objec
             # A genuine overflow.
             _FAULTS[family.cls],
         ]
+    # A route: its search, its entry points, its bad legs, a leg that faults.
+    route: Any = ROUTE.pool()
+    legs = ROUTE.args[0]
+    slow += [_bind(route.optimal_size, ROUTE.reference_price, "0.001", 5000), ROUTE.optimal_size,
+             _bind(quarlen.portfolio_optimize, "0.5", [{"id": "r", "pool": route, "reference_price": 1},
+                                                           {"id": "q", "pool": POOL, "reference_price": "0.3"}])]
+    fast += [
+        _bind(quarlen.PyRoute, legs), _bind(route.quote, ROUTE.delta_in), _bind(repr, route), _bind(_round_trip, route),
+        lambda: route.legs, _bind(quarlen.PyRoute, []), _bind(quarlen.PyRoute, [*legs, route]),
+        _bind(quarlen.PyRoute, "abc"), _bind(route.quote, "abc"), _bind(route.optimal_size, 0),
+        _bind(quarlen.route_optimal_size, legs, "1000000"), _bind(quarlen.route_optimal_size, legs * 3, 1),
+        _bind(quarlen.PyRoute([quarlen.PyStableSwap([MAX, MAX], 100, 1), *legs]).quote, 1),
+    ]
     good_bin: dict[str, Any] = {"bin_id": 1, "price": "1.1", "reserve_x": 0, "reserve_y": 100}
     dlmm: Any = quarlen.PyDlmmBook
     fast += [

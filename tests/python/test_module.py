@@ -25,6 +25,7 @@ FUNCTION_SIGNATURES = {
     "dodo_optimal_size": "(base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention, "
     "is_sell_base, reference_price, fixed_cost=None, max_size=None)",
     "portfolio_optimize": "(total_capital_budget, opportunities)",
+    "route_optimal_size": "(legs, reference_price, fixed_cost=None, max_size=None)",
 }
 
 CLASS_SIGNATURES = {
@@ -39,6 +40,7 @@ CLASS_SIGNATURES = {
     "is_sell_base=True)",
     "PyConcentratedLiquidity": "(liquidity, sqrt_price_lower, sqrt_price_upper, sqrt_price_current, fee_retention)",
     "PyDlmmBook": "(bins, active_bin_index, fee_retention)",
+    "PyRoute": "(legs)",
 }
 
 RESULT_DOCS = {
@@ -92,7 +94,7 @@ class TestSignatures:
         expected_doc = "Sizing constraints wrapper." if name == "PySizingConstraints" else ""
         assert (cls.__doc__ or "") == expected_doc
 
-    @pytest.mark.parametrize("name", POOL_CLASSES)
+    @pytest.mark.parametrize("name", [*POOL_CLASSES, "PyRoute"])
     def test_pool_methods(self, name: str) -> None:
         cls = require(name)
         assert cls.quote.__text_signature__ == "($self, delta_in)"

@@ -16,7 +16,7 @@ from typing import Any
 import pytest
 
 import quarlen
-from support import FAMILIES, Family, family_params, txt
+from support import FAMILIES, ROUTE, Family, family_params, txt
 
 THREADS = 4
 ROUNDS = 8
@@ -49,7 +49,7 @@ def sizing_text(result: quarlen.SizingResult) -> tuple[str, str, str]:
     return (txt(result.optimal_delta), txt(result.expected_profit), result.guarantee_tier)
 
 
-@pytest.mark.parametrize("family", family_params())
+@pytest.mark.parametrize("family", [*family_params(), pytest.param(ROUTE, id="PyRoute")])
 def test_concurrent_sizings_and_quotes_match_the_serial_ones(family: Family) -> None:
     pool = family.pool()
     expected_size = sizing_text(family.optimal_size())
@@ -63,7 +63,7 @@ def test_concurrent_sizings_and_quotes_match_the_serial_ones(family: Family) -> 
 
 def test_concurrent_portfolios_match_the_serial_one() -> None:
     opportunities: list[dict[str, Any]] = [
-        {"id": f.cls, "pool": f.pool(), "reference_price": f.reference_price} for f in FAMILIES
+        {"id": f.cls, "pool": f.pool(), "reference_price": f.reference_price} for f in [*FAMILIES, ROUTE]
     ]
     budget = quarlen.portfolio_optimize(Decimal("1e9"), opportunities).total_capital_used / 2
 

@@ -61,13 +61,15 @@ Sized<Decimal> BalancerWeightedPool::quote(Decimal delta_in) const {
     return output;
 }
 
+Decimal BalancerWeightedPool::spot_rate() const {
+    return (input_weight() / output_weight()) * ((output_reserve() * fee_retention_) / input_reserve());
+}
+
 Sized<SizingResult> BalancerWeightedPool::optimal_size(Decimal reference_price,
                                                         const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
-    // The pool's rate for the smallest trades: (w_i / w_o) * R_o * f / R_i.
-    const Decimal spot = (input_weight() / output_weight()) * ((output_reserve() * fee_retention_) / input_reserve());
-    if (spot <= reference_price) return no_arbitrage();
+    if (spot_rate() <= reference_price) return no_arbitrage();
 
     // Where the marginal output equals the price:
     //   ((R_i + f d) / R_i)^((w_i + w_o) / w_o) = (w_i R_o f) / (w_o R_i P).
@@ -82,7 +84,7 @@ Sized<SizingResult> BalancerWeightedPool::optimal_size(Decimal reference_price,
 
     // The profit is concave in the size, so a max_size below the optimum is
     // the best size allowed and the result stays proven.
-    return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), std::nullopt);
 }
 
 }  // namespace quarlen

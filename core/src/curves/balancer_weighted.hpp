@@ -25,6 +25,12 @@ public:
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // (w_i / w_o) * R_o * f / R_i: the output per unit of input for the
+    // smallest trades.
+    Decimal spot_rate() const;
+    Decimal typical_input() const { return input_reserve(); }
+    GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
+
     const std::vector<Decimal>& reserves() const noexcept { return reserves_; }
     const std::vector<Decimal>& weights() const noexcept { return weights_; }
     Decimal fee_retention() const noexcept { return fee_retention_; }

@@ -125,12 +125,26 @@ Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
     return total;
 }
 
+Decimal ConcentratedLiquidity::spot_rate() const {
+    return (fee_retention_ * sqrt_price_current_) * sqrt_price_current_;
+}
+
+std::optional<MobiusQuote> ConcentratedLiquidity::mobius_quote() const {
+    const Sized<std::size_t> start = starting_range();
+    if (!start || *start != 0) return std::nullopt;
+    const TickRange& range = ranges_[0];
+    const Decimal L = range.liquidity;
+    const Decimal x = L / sqrt_price_current_;
+    // The capacity by the quote's own operations, so the quote takes it whole.
+    return MobiusQuote{x / fee_retention_, L * sqrt_price_current_, gross_capacity(range, x, fee_retention_)};
+}
+
 Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
                                                         const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     const Decimal f = fee_retention_;
     // Spot test: the marginal rate of the first unit is f * P with P = s^2.
-    if ((f * sqrt_price_current_) * sqrt_price_current_ <= reference_price) return no_arbitrage();
+    if (spot_rate() <= reference_price) return no_arbitrage();
 
     const Sized<std::size_t> start = starting_range();
     if (!start) return std::unexpected(start.error());
@@ -172,7 +186,7 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
         if (j == 0) size = cumulative;  // every range used down to its lower bound
     }
 
-    return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), std::nullopt);
 }
 
 }  // namespace quarlen

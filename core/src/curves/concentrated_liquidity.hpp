@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/src/mobius_quote.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -43,6 +44,18 @@ public:
 
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
+
+    // f * P at the current price P = s^2: the output per unit of input for
+    // the smallest trades.
+    Decimal spot_rate() const;
+    // L / s: the X side of the range the price is in.
+    Decimal typical_input() const { return liquidity_ / sqrt_price_current_; }
+    GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
+    // Within one range the quote is L s f d / (L / s + f d): virtual reserves
+    // (L / s) / f and L s, up to the range's capacity. That is the whole quote
+    // when the walk starts in the lowest range (always, for one range); none
+    // otherwise, since the ranges below change the curve.
+    std::optional<MobiusQuote> mobius_quote() const;
 
     const std::vector<TickRange>& ranges() const noexcept { return ranges_; }
     Decimal liquidity() const noexcept { return liquidity_; }

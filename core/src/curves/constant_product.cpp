@@ -20,11 +20,14 @@ Sized<Decimal> CpmmPool::quote(Decimal delta_in) const {
     return numerator / new_x;
 }
 
+Decimal CpmmPool::spot_rate() const { return (fee_retention_ * y_) / x_; }
+
+MobiusQuote CpmmPool::mobius_quote() const { return MobiusQuote{x_ / fee_retention_, y_, std::nullopt}; }
+
 Sized<SizingResult> CpmmPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
-    const Decimal marginal_rate = (fee_retention_ * y_) / x_;
-    if (marginal_rate <= reference_price) return no_arbitrage();
+    if (spot_rate() <= reference_price) return no_arbitrage();
 
     // The profit's stationary point: the marginal rate
     // fee_retention * x * y / (x + fee_retention * d)^2 equals the price there.
@@ -33,7 +36,7 @@ Sized<SizingResult> CpmmPool::optimal_size(Decimal reference_price, const Sizing
     if (!root) return invalid("failed to compute sqrt of radicand {}", radicand);
     const Decimal size = (*root - x_) / fee_retention_;
 
-    return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), std::nullopt);
 }
 
 }  // namespace quarlen

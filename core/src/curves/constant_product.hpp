@@ -2,6 +2,7 @@
 // from the input. The sizing is a closed form with one square root.
 #pragma once
 
+#include "core/src/mobius_quote.hpp"
 #include "core/src/sizing.hpp"
 
 namespace quarlen {
@@ -15,6 +16,13 @@ public:
     // input quotes a negative output as long as x + fee_retention * delta_in > 0.
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
+
+    // (fee_retention * y) / x: the output per unit of input for the smallest trades.
+    Decimal spot_rate() const;
+    Decimal typical_input() const { return x_; }
+    GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
+    // The quote is f y d / (x + f d): virtual reserves x / f and y, no limit.
+    MobiusQuote mobius_quote() const;
 
     Decimal x() const noexcept { return x_; }
     Decimal y() const noexcept { return y_; }

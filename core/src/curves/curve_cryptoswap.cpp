@@ -390,6 +390,12 @@ Sized<Decimal> CryptoSwapPool::balance_left(const Curve& c, Decimal share_new) c
     return (**solved * c.invariant) / four_share_new;
 }
 
+Sized<Decimal> CryptoSwapPool::spot_rate() const {
+    const Sized<const Curve*> solved = curve();
+    if (!solved) return std::unexpected(solved.error());
+    return (*solved)->start_rate * fee_retention_;
+}
+
 Sized<Decimal> CryptoSwapPool::quote(Decimal delta_in) const {
     if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
@@ -422,7 +428,7 @@ Sized<SizingResult> CryptoSwapPool::optimal_size(Decimal reference_price, const 
 
     // Every quote here solved both the invariant and the output to their
     // tolerance; a solve that fails to is an error, never a number.
-    return settle(*this, reference_price, constraints, search.midpoint(), NumericallyGuaranteed{true}, kSearchPasses);
+    return settle(*this, reference_price, constraints, search.midpoint(), sizing_tier(), kSearchPasses);
 }
 
 }  // namespace quarlen

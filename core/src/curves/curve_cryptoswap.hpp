@@ -38,6 +38,11 @@ public:
 
     // The invariant D of the pool's balances, or why it has none.
     Sized<Decimal> invariant() const;
+    // The output per unit of input for the smallest trades, fee included:
+    // the slope of the invariant's level curve at the pool's balances.
+    Sized<Decimal> spot_rate() const;
+    Decimal typical_input() const { return balance_in(); }
+    GuaranteeTier sizing_tier() const { return NumericallyGuaranteed{true}; }
 
     const std::array<Decimal, 2>& balances() const noexcept { return balances_; }
     Decimal amplification_a() const noexcept { return amplification_a_; }

@@ -61,6 +61,20 @@ Sized<Decimal> DlmmBook::quote(Decimal delta_in) const {
     return total;
 }
 
+Decimal DlmmBook::spot_rate() const {
+    for (std::size_t position = active_bin_index_; position < bins_.size(); ++position) {
+        if (bins_[position].reserve_y.is_positive()) return effective_price(bins_[position], fee_retention_);
+    }
+    return ZERO;
+}
+
+Decimal DlmmBook::typical_input() const {
+    Decimal total = ZERO;
+    for (std::size_t position = active_bin_index_; position < bins_.size(); ++position)
+        total += drain_input(bins_[position], fee_retention_);
+    return total;
+}
+
 Sized<SizingResult> DlmmBook::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     if (effective_price(bins_[active_bin_index_], fee_retention_) <= reference_price) return no_arbitrage();
@@ -78,7 +92,7 @@ Sized<SizingResult> DlmmBook::optimal_size(Decimal reference_price, const Sizing
     }
     if (!size.is_positive()) return no_arbitrage();  // every profitable bin was empty
 
-    return settle(*this, reference_price, constraints, size, ProvenOptimal{}, std::nullopt);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), std::nullopt);
 }
 
 }  // namespace quarlen

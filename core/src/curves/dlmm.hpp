@@ -28,6 +28,13 @@ public:
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // The effective price of the first bin from the active one that holds
+    // any Y, which is what the smallest trades get; zero when none does.
+    Decimal spot_rate() const;
+    // The input that empties every bin from the active one.
+    Decimal typical_input() const;
+    GuaranteeTier sizing_tier() const { return ProvenOptimal{}; }
+
     const std::vector<DlmmBin>& bins() const noexcept { return bins_; }
     std::uint64_t active_bin_index() const noexcept { return active_bin_index_; }
     Decimal fee_retention() const noexcept { return fee_retention_; }

@@ -127,6 +127,36 @@ Sized<Decimal> DodoPmmPool::quote(Decimal delta_in) const {
     return min(*out, is_sell_base_ ? quote_reserve_ : base_reserve_);
 }
 
+Sized<Decimal> DodoPmmPool::spot_rate() const {
+    const Decimal target_in = is_sell_base_ ? base_target_ : quote_target_;
+    const Decimal reserve_in = is_sell_base_ ? base_reserve_ : quote_reserve_;
+    const Decimal target_out = is_sell_base_ ? quote_target_ : base_target_;
+    const Decimal reserve_out = is_sell_base_ ? quote_reserve_ : base_reserve_;
+    // One unit of input at the oracle rate, in units of the output.
+    const auto at_oracle = [&](Decimal amount) {
+        return is_sell_base_ ? amount * oracle_price_ : amount / oracle_price_;
+    };
+
+    if (reserve_in < target_in) {
+        // The premium integral P(d) = d (1 + k d / T) shrinks from the deficit
+        // d0: its rate there is 1 + 2 k d0 / T.
+        const Decimal premium_rate = ONE + ((TWO * k_) * (target_in - reserve_in)) / target_in;
+        return fee_retention_ * at_oracle(premium_rate);
+    }
+    // Beyond the target the output is reserve_out - target_out + z(r), r the
+    // input beyond the target and z the root of k z^2 + T z - T v = 0, v the
+    // value of r at the oracle rate; its rate dz/dr is T v' / (2 k z + T).
+    const Decimal beyond = reserve_in - target_in;
+    const Root z = is_sell_base_ ? root_selling_base(beyond) : root_selling_quote(beyond);
+    if (!z) {
+        return is_sell_base_ ? invalid("negative discriminant in DODO sell base: {}", z.error())
+                             : invalid("negative discriminant in DODO sell quote: {}", z.error());
+    }
+    const Decimal out_at_zero = (reserve_out - target_out) + *z;
+    if (out_at_zero.is_negative() || out_at_zero >= reserve_out) return ZERO;
+    return fee_retention_ * (at_oracle(target_out) / (((TWO * k_) * *z) + target_out));
+}
+
 Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
 
@@ -150,7 +180,7 @@ Sized<SizingResult> DodoPmmPool::optimal_size(Decimal reference_price, const Siz
     const GoldenSection search = golden_section_search(lo, hi, TieMoves::upper_end, profit, kSearchPasses);
 
     // No unimodality test is made; the tier records the search's assumption.
-    return settle(*this, reference_price, constraints, search.midpoint(), EmpiricallyValidated{true}, kSearchPasses);
+    return settle(*this, reference_price, constraints, search.midpoint(), sizing_tier(), kSearchPasses);
 }
 
 }  // namespace quarlen

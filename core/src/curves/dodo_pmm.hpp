@@ -32,6 +32,14 @@ public:
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // The output per unit of input for the smallest trades, fee included:
+    // the premium's rate while the input side is short of its target, the
+    // root's rate beyond it; zero where the output stays put at first (at
+    // zero until the root covers a shortfall, or at the whole reserve).
+    Sized<Decimal> spot_rate() const;
+    Decimal typical_input() const { return is_sell_base_ ? base_reserve_ : quote_reserve_; }
+    GuaranteeTier sizing_tier() const { return EmpiricallyValidated{true}; }
+
     Decimal base_target() const noexcept { return base_target_; }
     Decimal quote_target() const noexcept { return quote_target_; }
     Decimal base_reserve() const noexcept { return base_reserve_; }

@@ -128,6 +128,15 @@ bool Pmm::output_is_concave(Decimal lo, Decimal hi) const {
     return !convex_somewhere;
 }
 
+// The bracket, the check and the length depend on the pool alone.
+const Pmm::Search& Pmm::search() const {
+    return search_.get([this] {
+        const Decimal bound = search_bound();
+        const bool concave = output_is_concave(ZERO, bound);
+        return Search{bound, concave, golden_section_steps(bound)};
+    });
+}
+
 Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     // Both regimes pay the oracle price for the first unit. From there the
@@ -138,14 +147,8 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     const bool first_unit_pays = reference_price < oracle_price_;
     if (!first_unit_pays && reverse_room().is_zero()) return no_arbitrage();
 
-    // The bracket, the check and the length depend on the pool alone.
-    const Search& search = search_.get([this] {
-        const Decimal bound = search_bound();
-        const bool concave = output_is_concave(ZERO, bound);
-        return Search{bound, concave, golden_section_steps(bound)};
-    });
-    const Decimal hi = search.hi;
-    const std::uint32_t steps = search.steps;
+    const Decimal hi = search().hi;
+    const std::uint32_t steps = search().steps;
 
     // Profit before the fixed cost; a quote that fails counts as the worst.
     const auto profit = [&](Decimal size) {
@@ -173,7 +176,7 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     // found no size that pays either: the same error as without the room.
     if (!first_unit_pays && !profit(size).is_positive()) return no_arbitrage();
 
-    return settle(*this, reference_price, constraints, size, EmpiricallyValidated{search.unimodal}, steps);
+    return settle(*this, reference_price, constraints, size, sizing_tier(), steps);
 }
 
 }  // namespace quarlen

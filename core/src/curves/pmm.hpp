@@ -25,6 +25,13 @@ public:
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // The oracle price: both regimes pay it for the first unit, and there is no fee.
+    Decimal spot_rate() const { return oracle_price_; }
+    Decimal typical_input() const { return base_reserve_; }
+    // Its sizings report whether the output sampled over their bracket was
+    // found nowhere convex.
+    GuaranteeTier sizing_tier() const { return EmpiricallyValidated{search().unimodal}; }
+
     // The upper end of the search bracket [0, hi]: doubled from
     // min(max(B, 1), cap) while it stays below the cap (0.999 of the pole)
     // and the quote has not taken practically all of the quote reserve; a
@@ -54,6 +61,8 @@ private:
     // How much base a trade sells in the reverse regime before the normal
     // one: max(Q / i - B, 0).
     Decimal reverse_room() const;
+    // The search's bracket, check and length, worked out once.
+    const Search& search() const;
 
     Decimal base_reserve_;   // B
     Decimal quote_reserve_;  // Q

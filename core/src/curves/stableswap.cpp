@@ -207,6 +207,22 @@ Sized<Decimal> StableSwapPool::quote(Decimal delta_in) const {
     return quote_with_invariant(delta_in, *d);
 }
 
+Sized<Decimal> StableSwapPool::spot_rate() const {
+    const Sized<Decimal>& solved = invariant();
+    if (!solved) return std::unexpected(solved.error());
+    const Decimal d = *solved;
+    const std::uint64_t n = reserves_.size();
+    const Decimal coins = Decimal::from_u64(n);
+    const Decimal ann = amplification_ * powi(coins, n);
+    // T / x_k as (D / x_k) * prod_j D / (n x_j): ratios near one for any pool
+    // not far from balance, where D^(n+1) itself would pass the number's range.
+    Decimal shares = ONE;
+    for (const Decimal reserve : reserves_) shares = shares * (d / (coins * reserve));
+    const Decimal slope_in = ann + shares * (d / reserves_[0]);
+    const Decimal slope_out = ann + shares * (d / reserves_[1]);
+    return (slope_in / slope_out) * fee_retention_;
+}
+
 Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
     if (!is_well_posed()) return did_not_converge(0);
@@ -265,7 +281,7 @@ Sized<SizingResult> StableSwapPool::optimal_size(Decimal reference_price, const 
     }
     const Decimal size = (lower + upper) / TWO;
 
-    return settle(quote_at, reference_price, constraints, size, NumericallyGuaranteed{is_well_posed()}, steps);
+    return settle(quote_at, reference_price, constraints, size, sizing_tier(), steps);
 }
 
 }  // namespace quarlen

@@ -28,6 +28,13 @@ public:
     // Quotes every probe of the search on the pool's invariant.
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // The output per unit of input for the smallest trades, fee included:
+    // f (Ann + T / x_0) / (Ann + T / x_1) with T = D^(n+1) / (n^n prod x),
+    // the slope of the invariant's level curve at the pool's balances.
+    Sized<Decimal> spot_rate() const;
+    Decimal typical_input() const { return reserves_[0]; }
+    GuaranteeTier sizing_tier() const { return NumericallyGuaranteed{is_well_posed()}; }
+
     // The invariant D and the Newton passes that found it.
     struct Invariant {
         Decimal d;

@@ -105,8 +105,8 @@ Sized<Decimal> VelodromeStablePool::quote(Decimal delta_in) const {
     return ZERO;
 }
 
-Decimal VelodromeStablePool::marginal_rate() const {
-    return marginal_rate_.get([this] {
+Decimal VelodromeStablePool::spot_rate() const {
+    return spot_rate_.get([this] {
         const Checked direct = rate_at_balances(reserve_x_, reserve_y_);
         if (direct) return *direct * fee_retention_;
         // The rate is a ratio of amounts, the same in any units.
@@ -124,7 +124,7 @@ Decimal VelodromeStablePool::profit_at(Decimal reference_price, Decimal size) co
 Sized<SizingResult> VelodromeStablePool::optimal_size(Decimal reference_price,
                                                       const SizingConstraints& constraints) const {
     if (const Rejection rejected = check_reference_price(reference_price)) return *rejected;
-    if (marginal_rate() <= reference_price) return no_arbitrage();
+    if (spot_rate() <= reference_price) return no_arbitrage();
 
     // Double the upper end until the whole trade no longer pays the price on
     // average: past that point the profit is already negative.
@@ -144,8 +144,7 @@ Sized<SizingResult> VelodromeStablePool::optimal_size(Decimal reference_price,
             return (upper_end - lower) > tolerance && passes < kSearchPasses;
         });
 
-    return settle(*this, reference_price, constraints, search.midpoint(), NumericallyGuaranteed{true},
-                  search.passes);
+    return settle(*this, reference_price, constraints, search.midpoint(), sizing_tier(), search.passes);
 }
 
 }  // namespace quarlen

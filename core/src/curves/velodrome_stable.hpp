@@ -18,6 +18,11 @@ public:
     Sized<Decimal> quote(Decimal delta_in) const;
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
+    // Output per unit of input at zero size, fee included.
+    Decimal spot_rate() const;
+    Decimal typical_input() const { return reserve_x_; }
+    GuaranteeTier sizing_tier() const { return NumericallyGuaranteed{true}; }
+
     Decimal reserve_x() const noexcept { return reserve_x_; }
     Decimal reserve_y() const noexcept { return reserve_y_; }
     Decimal fee_retention() const noexcept { return fee_retention_; }
@@ -27,8 +32,6 @@ private:
         : reserve_x_(reserve_x), reserve_y_(reserve_y), fee_retention_(fee_retention),
           sum_of_squares_(sum_of_squares) {}
 
-    // Output per unit of input at zero size, fee included.
-    Decimal marginal_rate() const;
     // The Y balance that keeps the invariant once X stands at new_x.
     Sized<Decimal> solve_y(Decimal new_x) const;
     // The search objective: quote(size) - reference_price * size, with a
@@ -39,7 +42,7 @@ private:
     Decimal reserve_y_;       // balance of coin Y, the output coin
     Decimal fee_retention_;   // share of the input kept after the fee
     Decimal sum_of_squares_;  // x^2 + y^2; the invariant is x * y * sum_of_squares
-    ComputedOnce<Decimal> marginal_rate_;  // the pool's own, worked out on first use
+    ComputedOnce<Decimal> spot_rate_;  // the pool's own, worked out on first use
 };
 
 }  // namespace quarlen
