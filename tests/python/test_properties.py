@@ -281,14 +281,21 @@ def clmm_cases(draw: st.DrawFn) -> Case:
 
 
 @st.composite
-def balancer_cases(draw: st.DrawFn) -> Case:
-    n = draw(st.integers(2, 4))
-    reserves = [txt(draw(amounts(0, 8))) for _ in range(n)]
+def weights_and_direction(draw: st.DrawFn, n: int) -> tuple[list[str], tuple[int, int]]:
+    """n weights to four places that sum to exactly 1, and an (input, output) pair of indices."""
     parts = draw(st.lists(st.integers(5, 100), min_size=n, max_size=n))
     weights = [(Decimal(p) / sum(parts)).quantize(Decimal("0.0001")) for p in parts[:-1]]
     weights.append(Decimal(1) - sum(weights))
-    i, o = draw(st.sampled_from([(a, b) for a in range(n) for b in range(n) if a != b]))
-    args = (reserves, [txt(w) for w in weights], draw(fees), i, o)
+    direction = draw(st.sampled_from([(a, b) for a in range(n) for b in range(n) if a != b]))
+    return [txt(w) for w in weights], direction
+
+
+@st.composite
+def balancer_cases(draw: st.DrawFn) -> Case:
+    n = draw(st.integers(2, 4))
+    reserves = [txt(draw(amounts(0, 8))) for _ in range(n)]
+    weights, (i, o) = draw(weights_and_direction(n))
+    args = (reserves, weights, draw(fees), i, o)
     return Case("PyBalancerWeightedPool", args, Decimal(reserves[i]))
 
 
@@ -423,11 +430,8 @@ def realistic_clmm_cases(draw: st.DrawFn) -> Case:
 def realistic_balancer_cases(draw: st.DrawFn) -> Case:
     n = draw(st.integers(2, 4))
     reserves = [txt(draw(token_amounts(3, 9))) for _ in range(n)]
-    parts = draw(st.lists(st.integers(5, 100), min_size=n, max_size=n))
-    weights = [(Decimal(p) / sum(parts)).quantize(Decimal("0.0001")) for p in parts[:-1]]
-    weights.append(Decimal(1) - sum(weights))
-    i, o = draw(st.sampled_from([(a, b) for a in range(n) for b in range(n) if a != b]))
-    args = (reserves, [txt(w) for w in weights], draw(realistic_fees), i, o)
+    weights, (i, o) = draw(weights_and_direction(n))
+    args = (reserves, weights, draw(realistic_fees), i, o)
     return Case("PyBalancerWeightedPool", args, Decimal(reserves[i]))
 
 
