@@ -211,6 +211,10 @@ Decimal detail::add(Decimal a, Decimal b, const char*& fault) noexcept {
     return or_message([&](bool& overflow) { return exact_sum(a, b, false, overflow); }, kAdditionOverflow, fault);
 }
 
+Decimal detail::subtract(Decimal a, Decimal b, const char*& fault) noexcept {
+    return or_message([&](bool& overflow) { return exact_sum(a, b, true, overflow); }, kSubtractionOverflow, fault);
+}
+
 Decimal detail::multiply(Decimal a, Decimal b, const char*& fault) noexcept {
     return or_message([&](bool& overflow) { return exact_product(a, b, overflow); }, kMultiplicationOverflow, fault);
 }

@@ -1,7 +1,7 @@
-// The arithmetic behind the plain and checked operators, for code inside the
-// number that runs many operations on values it already knows to be valid
-// (the square root's Newton loop, the logarithm's reductions): no scale
-// checks and no exceptions. A failure comes back as the message the plain
+// The arithmetic behind the plain and checked operators, for code that runs
+// many operations on values it already knows to be valid (the square root's
+// Newton loop, the logarithm's reductions, the curves' checked formulas): no
+// scale checks and no exceptions. A failure comes back as the message the plain
 // operator would throw.
 #pragma once
 
@@ -14,6 +14,7 @@ namespace quarlen::detail {
 // costs less than a wrapped result returned through memory.) Every operand
 // must have a scale of at most 28.
 Decimal add(Decimal a, Decimal b, const char*& fault) noexcept;
+Decimal subtract(Decimal a, Decimal b, const char*& fault) noexcept;
 Decimal multiply(Decimal a, Decimal b, const char*& fault) noexcept;
 Decimal divide(Decimal a, Decimal b, const char*& fault) noexcept;
 
