@@ -1,12 +1,9 @@
 #include "core/src/curves/stableswap.hpp"
 
-#include <optional>
-
 #include "core/src/checked.hpp"
 #include "core/src/power_of_ten_units.hpp"
 #include "core/src/validation.hpp"
 #include "decimal/powers.hpp"
-#include "decimal/powers_of_ten.hpp"
 
 namespace quarlen {
 
@@ -51,49 +48,6 @@ Sized<Checked> solve_output_balance(Checked b, Checked c, Checked d) {
         y = next;
     }
     return did_not_converge(kMaxNewtonPasses);
-}
-
-// The same solve on the plain operators, for the common case where no step
-// can leave the number's range: with b, D and every iterate at most 1e13 in
-// size and c at most 1e26, no sum or product reaches 2^96 (about 7.9e28), a
-// denominator of at least 1 keeps the quotient below 2e26, and an iterate of
-// at least 1e-13 keeps the relative change below 2e26. It runs the checked
-// solve's steps in the same order, so it gives the same digits; it gives no
-// value as soon as a step might leave the range, and the checked solve then
-// runs from the start. (A step on Checked costs about a fifth more, and the
-// sizing is little else.)
-constexpr int kPlainLimit = 13;           // iterates, b and D up to 10^13
-constexpr int kPlainFloor = -13;          // iterates from 10^-13
-constexpr int kPlainConstantLimit = 26;   // c up to 10^26
-
-// |value| <= 10^exponent and |value| >= 10^exponent, read off the magnitude
-// m and scale s (|value| = m / 10^s): a comparison across scales would cost
-// as much as the step it guards.
-bool at_most_power_of_ten(Decimal value, int exponent) {
-    const int digits = exponent + static_cast<int>(value.scale());
-    return digits > 28 || value.magnitude() <= detail::pow10(digits);  // 10^29 > 2^96
-}
-bool at_least_power_of_ten(Decimal value, int exponent) {
-    const int digits = exponent + static_cast<int>(value.scale());
-    return digits < 0 ? !value.is_zero() : value.magnitude() >= detail::pow10(digits);
-}
-
-std::optional<Decimal> solve_output_balance_in_range(Decimal b, Decimal c, Decimal d) {
-    if (!at_most_power_of_ten(b, kPlainLimit) || !at_most_power_of_ten(d, kPlainLimit) ||
-        !at_most_power_of_ten(c, kPlainConstantLimit))
-        return std::nullopt;
-    Decimal y = d;
-    for (std::uint32_t pass = 1; pass <= kMaxNewtonPasses; ++pass) {
-        if (!at_least_power_of_ten(y, kPlainFloor)) return std::nullopt;
-        const Decimal denominator = ((TWO * y) + b) - d;
-        if (!at_least_power_of_ten(denominator, 0)) return std::nullopt;
-        const Decimal next = ((y * y) + c) / denominator;
-        if (!at_most_power_of_ten(next, kPlainLimit)) return std::nullopt;
-        const Decimal change = (next - y).abs() / y.abs();
-        if (change < kTolerance) return next;
-        y = next;
-    }
-    return std::nullopt;
 }
 
 struct SolvedInvariant {
@@ -153,8 +107,7 @@ Sized<Checked> raw_output(const std::vector<Decimal>& reserves, Decimal amplific
     if (!c) return c;
     if (!b) return b;
 
-    const std::optional<Decimal> in_range = solve_output_balance_in_range(*b, *c, *d);
-    const Sized<Checked> new_output = in_range ? Sized<Checked>(*in_range) : solve_output_balance(b, c, d);
+    const Sized<Checked> new_output = solve_output_balance(b, c, d);
     if (!new_output || !*new_output) return new_output;
     return Checked(reserves[1]) - *new_output;
 }
