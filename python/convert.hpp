@@ -16,8 +16,9 @@
 
 namespace quarlen::py {
 
-// The object's str() parsed as a Decimal: plain form first, then the
-// scientific form when the text holds an 'e' or 'E'. On failure raises
+// The object's str() parsed as a Decimal (an exact int that fits 64 bits,
+// and an exact str, are read directly, with the same result): plain form
+// first, then the scientific form when the text holds an 'e' or 'E'. On failure raises
 // ValueError "invalid {name} {quoted text}: {parse message}"; an exception
 // raised by str() itself propagates unchanged.
 std::optional<Decimal> to_decimal(PyObject* value, std::string_view name);
@@ -26,8 +27,9 @@ std::optional<Decimal> to_decimal(PyObject* value, std::string_view name);
 // when the argument is left out (null) or None; fixed_cost converts first.
 std::optional<SizingConstraints> to_constraints(PyObject* fixed_cost, PyObject* max_size);
 
-// A new decimal.Decimal built from the number's text form, so the result
-// keeps its scale (1.50 stays 1.50).
+// A new decimal.Decimal built from the number's text form (a whole number
+// that fits 64 bits through Decimal(int)), so the result keeps its scale
+// (1.50 stays 1.50).
 PyObject* from_decimal(const ModuleState& state, Decimal value);
 
 // The items of a sequence argument, in iteration order. A str raises

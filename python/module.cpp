@@ -45,7 +45,7 @@ bool publish_function(PyObject* module, PyObject* all, PyMethodDef* definition) 
 
 PyMethodDef portfolio_definition = {
     "portfolio_optimize",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(portfolio_optimize_function)),
+    as_function(portfolio_optimize_function),
     METH_FASTCALL | METH_KEYWORDS,
     "portfolio_optimize(total_capital_budget, opportunities)\n--\n\n",
 };

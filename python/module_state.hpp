@@ -43,4 +43,9 @@ inline ModuleState& state_of_type(PyTypeObject* type) {
     return module_state(PyType_GetModuleByDef(type, &quarlen_module_def));
 }
 
+// The state of the module whose class defines a METH_METHOD method.
+inline const ModuleState& state_of_method(PyTypeObject* defining_class) {
+    return *static_cast<const ModuleState*>(PyType_GetModuleState(defining_class));
+}
+
 }  // namespace quarlen::py

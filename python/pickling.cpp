@@ -19,10 +19,6 @@ constexpr std::array kRecordCodecs{
     &kPortfolioResultCodec,
 };
 
-const ModuleState& state_of_method(PyTypeObject* defining_class) {
-    return *static_cast<const ModuleState*>(PyType_GetModuleState(defining_class));
-}
-
 // The codec of the class `self` is an instance of (a subclass counts).
 const RecordCodec* codec_of_instance(const ModuleState& state, PyObject* self) {
     for (const RecordCodec* codec : kRecordCodecs) {
@@ -33,10 +29,7 @@ const RecordCodec* codec_of_instance(const ModuleState& state, PyObject* self) {
 
 PyObject* record_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* const*, std::size_t nargsf,
                         PyObject* kwnames) {
-    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0)) {
-        PyErr_SetString(PyExc_TypeError, "__reduce__() takes no arguments");
-        return nullptr;
-    }
+    if (!reduce_takes_no_arguments(nargsf, kwnames)) return nullptr;
     const ModuleState& state = state_of_method(defining_class);
     const RecordCodec* codec = codec_of_instance(state, self);
     if (codec == nullptr) {
@@ -75,14 +68,20 @@ PyObject* restore_record(PyObject* module, PyObject* const* args, Py_ssize_t nar
 
 }  // namespace
 
+bool reduce_takes_no_arguments(std::size_t nargsf, PyObject* kwnames) {
+    if (PyVectorcall_NARGS(nargsf) == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) return true;
+    PyErr_SetString(PyExc_TypeError, "__reduce__() takes no arguments");
+    return false;
+}
+
 PyMethodDef record_reduce_method() noexcept {
-    return {"__reduce__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(record_reduce)),
+    return {"__reduce__", as_function(record_reduce),
             METH_METHOD | METH_FASTCALL | METH_KEYWORDS, "Pickle support: a callable and its arguments."};
 }
 
 PyMethodDef restore_definition = {
     "_restore",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(restore_record)),
+    as_function(restore_record),
     METH_FASTCALL,
     // Like every docstring of the module, the text signature alone; the stubs
     // carry the documentation.

@@ -7,6 +7,7 @@
 
 #include "python/python_api.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -29,6 +30,9 @@ extern const RecordCodec kConstraintsCodec;
 extern const RecordCodec kSizingResultCodec;
 extern const RecordCodec kAllocatedPositionCodec;
 extern const RecordCodec kPortfolioResultCodec;
+
+// False, with the TypeError set, when a __reduce__ call passes arguments.
+bool reduce_takes_no_arguments(std::size_t nargsf, PyObject* kwnames);
 
 // The __reduce__ method every record class lists in its methods.
 PyMethodDef record_reduce_method() noexcept;

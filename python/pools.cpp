@@ -8,6 +8,7 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/families.hpp"
+#include "python/pickling.hpp"
 #include "python/module_state.hpp"
 #include "python/released_lock.hpp"
 #include "python/results.hpp"
@@ -226,10 +227,6 @@ PyObject* pool_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-const ModuleState& state_of_method(PyTypeObject* defining_class) {
-    return *static_cast<const ModuleState*>(PyType_GetModuleState(defining_class));
-}
-
 PyObject* pool_quote(PyObject* self, PyTypeObject* defining_class, PyObject* const* args, std::size_t nargsf,
                      PyObject* kwnames) {
     const ModuleState& state = state_of_method(defining_class);
@@ -256,10 +253,7 @@ PyObject* pool_optimal_size(PyObject* self, PyTypeObject* defining_class, PyObje
 
 PyObject* pool_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* const*, std::size_t nargsf,
                       PyObject* kwnames) {
-    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0)) {
-        PyErr_SetString(PyExc_TypeError, "__reduce__() takes no arguments");
-        return nullptr;
-    }
+    if (!reduce_takes_no_arguments(nargsf, kwnames)) return nullptr;
     const ModuleState& state = state_of_method(defining_class);
     PyRef arguments = PyRef::steal(arguments_tuple(state, unbox<PoolState>(self)));
     if (!arguments) return nullptr;
@@ -281,12 +275,6 @@ Py_hash_t pool_hash(PyObject* self) {
     ValueHash hash;
     hash_pool(hash, unbox<PoolState>(self));
     return hash.result();
-}
-
-template <class Method>
-PyCFunction as_function(Method method) {
-    // The interpreter calls through the generic pointer type, as METH_METHOD documents.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
 }
 
 PyMethodDef pool_methods[] = {

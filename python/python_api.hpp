@@ -6,3 +6,15 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+namespace quarlen::py {
+
+// A C function of any of the calling conventions, as the PyCFunction that
+// PyMethodDef holds: the interpreter calls it through the generic pointer
+// type, cast back by the flags beside it.
+template <class Function>
+PyCFunction as_function(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace quarlen::py

@@ -12,6 +12,7 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/heap_type.hpp"
+#include "python/pickling.hpp"
 #include "python/pools.hpp"
 
 namespace quarlen::py {
@@ -75,10 +76,6 @@ PyObject* route_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-const ModuleState& state_of_method(PyTypeObject* defining_class) {
-    return *static_cast<const ModuleState*>(PyType_GetModuleState(defining_class));
-}
-
 PyObject* route_quote(PyObject* self, PyTypeObject* defining_class, PyObject* const* args, std::size_t nargsf,
                       PyObject* kwnames) {
     const ModuleState& state = state_of_method(defining_class);
@@ -128,10 +125,7 @@ PyObject* get_legs(PyObject* self, void*) {
 // pickles as its class and constructor arguments.
 PyObject* route_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* const*, std::size_t nargsf,
                        PyObject* kwnames) {
-    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0)) {
-        PyErr_SetString(PyExc_TypeError, "__reduce__() takes no arguments");
-        return nullptr;
-    }
+    if (!reduce_takes_no_arguments(nargsf, kwnames)) return nullptr;
     const ModuleState& state = state_of_method(defining_class);
     return guarded(state, [&]() -> PyObject* {
         PyRef legs = PyRef::steal(legs_list(state, unbox<RouteState>(self)));
@@ -177,12 +171,6 @@ Py_hash_t route_hash(PyObject* self) {
         hash_pool(hash, leg);
     }
     return hash.result();
-}
-
-template <class Method>
-PyCFunction as_function(Method method) {
-    // The interpreter calls through the generic pointer type, as METH_METHOD documents.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
 }
 
 PyMethodDef route_methods[] = {

@@ -13,6 +13,10 @@ namespace quarlen {
 inline constexpr Decimal kGoldenRatio =
     Decimal::from_parts(uint128{618033988749894848} * 10'000'000'000u + 2045868344u, 28, false);
 
+// The profit a size whose quote fails counts as inside a search: the most
+// negative number, below any real profit, so the search moves away from it.
+inline constexpr Decimal kWorstProfit = Decimal::from_parts(Decimal::kMaxMagnitude, 0, true);
+
 // Which end of the bracket moves when the two inner profits are equal.
 enum class TieMoves { lower_end, upper_end };
 

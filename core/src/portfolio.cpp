@@ -31,8 +31,7 @@ AllocatedPosition unfunded(const std::string& id) {
 // that opportunity alone, so it leaves that one unfunded instead of aborting
 // the whole allocation. Faults in the allocation's own arithmetic (the
 // running total, the tolerance, the midpoint, the scaling of the final fit)
-// are not caught and still abort the call. This is the one place the core
-// catches a fault.
+// are not caught and still abort the call.
 template <class Step>
 auto unless_it_faults(const Step& step) -> decltype(step()) {
     try {

@@ -18,9 +18,6 @@ constexpr std::uint32_t kMaxSearchPasses = 200;
 // The bracket doubles or halves from its start at most this often: 2^90
 // times a pool's depth is far beyond any trade, 2^-90 far below it.
 constexpr std::uint32_t kMaxBracketSteps = 90;
-// The profit the search sees for a size the chain cannot quote: the most
-// negative number, below any real profit.
-constexpr Decimal kFailedProfit = Decimal::from_parts(Decimal::kMaxMagnitude, 0, true);
 // How far a size is pulled back, in turn, when the chain cannot quote it;
 // the largest size it quotes is then found to within the first of them.
 constexpr std::array kPullBacks{
@@ -48,13 +45,15 @@ Sized<Decimal> Route::quote(Decimal delta_in) const {
 }
 
 Sized<Decimal> Route::spot_rate() const {
-    Decimal rate = ONE;
-    for (const SharedCurve& leg : legs_) {
-        const Sized<Decimal> leg_rate = leg->spot_rate();
-        if (!leg_rate) return leg_rate;
-        rate = rate * *leg_rate;
-    }
-    return rate;
+    return spot_rate_.get([this]() -> Sized<Decimal> {
+        Decimal rate = ONE;
+        for (const SharedCurve& leg : legs_) {
+            const Sized<Decimal> leg_rate = leg->spot_rate();
+            if (!leg_rate) return leg_rate;
+            rate = rate * *leg_rate;
+        }
+        return rate;
+    });
 }
 
 // Each leg's typical input carried back to the route's input at the spot
@@ -82,13 +81,15 @@ GuaranteeTier Route::sizing_tier() const {
 }
 
 std::optional<MobiusQuote> Route::mobius_quote() const {
-    std::optional<MobiusQuote> chain;
-    for (const SharedCurve& leg : legs_) {
-        const std::optional<MobiusQuote> next = leg->mobius_quote();
-        if (!next) return std::nullopt;
-        chain = chain ? then(*chain, *next) : *next;
-    }
-    return chain;
+    return mobius_quote_.get([this]() -> std::optional<MobiusQuote> {
+        std::optional<MobiusQuote> chain;
+        for (const SharedCurve& leg : legs_) {
+            const std::optional<MobiusQuote> next = leg->mobius_quote();
+            if (!next) return std::nullopt;
+            chain = chain ? then(*chain, *next) : *next;
+        }
+        return chain;
+    });
 }
 
 Sized<SizingResult> Route::optimal_size(Decimal reference_price, const SizingConstraints& constraints) const {
@@ -128,7 +129,7 @@ Sized<SizingResult> Route::search(Decimal reference_price, const SizingConstrain
                                   GuaranteeTier tier) const {
     const auto profit = [&](Decimal size) {
         const Sized<Decimal> out = quote(size);
-        return out ? *out - reference_price * size : kFailedProfit;
+        return out ? *out - reference_price * size : kWorstProfit;
     };
 
     std::uint32_t steps = 0;

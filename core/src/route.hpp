@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/src/amm_curve.hpp"
+#include "core/src/computed_once.hpp"
 
 namespace quarlen {
 
@@ -36,16 +37,15 @@ public:
     // as that leg does.
     Sized<SizingResult> optimal_size(Decimal reference_price, const SizingConstraints& constraints) const;
 
-    // The product of the legs' spot rates.
+    // The product of the legs' spot rates (worked out once per route).
     Sized<Decimal> spot_rate() const;
     // The shallowest leg's typical input, in units of the route's input.
     Decimal typical_input() const;
     // ComposedFrom the tiers of the legs' own sizings, in route order.
     GuaranteeTier sizing_tier() const;
-    // The legs' Möbius quotes composed, when every leg has one.
+    // The legs' Möbius quotes composed, when every leg has one (worked out
+    // once per route).
     std::optional<MobiusQuote> mobius_quote() const;
-
-    const std::vector<SharedCurve>& legs() const noexcept { return legs_; }
 
 private:
     explicit Route(std::vector<SharedCurve> legs) : legs_(std::move(legs)) {}
@@ -62,6 +62,10 @@ private:
                                   GuaranteeTier tier, std::optional<std::uint32_t> iterations) const;
 
     std::vector<SharedCurve> legs_;
+    // The route's own values, from its legs alone; a portfolio sizes the same
+    // route once per pass.
+    ComputedOnce<Sized<Decimal>> spot_rate_;
+    ComputedOnce<std::optional<MobiusQuote>> mobius_quote_;
 };
 
 }  // namespace quarlen

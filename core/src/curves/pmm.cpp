@@ -21,9 +21,6 @@ constexpr Decimal kCapacityMargin = Decimal::from_parts(9999, 4, false);  // 0.9
 constexpr std::uint32_t kExtraDoublings = 200;
 // The unimodality check samples the bracket at kSampleIntervals + 1 points.
 constexpr std::uint64_t kSampleIntervals = 200;
-// The profit a failed quote counts as inside the search: the most negative
-// number, so the search always moves away from it.
-constexpr Decimal kFailedProfit = Decimal::from_parts(Decimal::kMaxMagnitude, 0, true);
 
 // Golden-section steps that shrink [0, hi] to the tolerance:
 // ceil(ln(tolerance / hi) / ln(phi)), or 1 when that is below 2 (hi already
@@ -153,7 +150,7 @@ Sized<SizingResult> Pmm::optimal_size(Decimal reference_price, const SizingConst
     // Profit before the fixed cost; a quote that fails counts as the worst.
     const auto profit = [&](Decimal size) {
         const Sized<Decimal> out = quote(size);
-        return out ? *out - (reference_price * size) : kFailedProfit;
+        return out ? *out - (reference_price * size) : kWorstProfit;
     };
 
     // A fixed number of steps and no convergence test: the length was chosen
