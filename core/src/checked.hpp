@@ -11,9 +11,7 @@
 // Decimal is still the plain product, so such formulas take Checked inputs.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "decimal/decimal.hpp"
 #include "decimal/kernels.hpp"
@@ -32,7 +30,7 @@ public:
     const Decimal* operator->() const noexcept { return &value_; }
     // The value, or the DecimalFault the plain operators would have thrown.
     Decimal value() const {
-        if (!*this) throw DecimalFault(kFaultMessages[static_cast<std::size_t>(value_.magnitude())]);
+        if (!*this) throw DecimalFault(message_of_fault());
         return value_;
     }
     // The value, or else the fault `first` met: a retry that cannot hold its
@@ -43,18 +41,18 @@ public:
     // inline paths for the commonest operands; elsewhere the checked form.
     friend Checked operator+(Checked a, Checked b) {
         if (a && b && sum_fits(a.value_, b.value_, false)) return a.value_ + b.value_;
-        return a.combine<detail::add>(b, Fault::addition);
+        return a.combine<detail::add>(b);
     }
     friend Checked operator-(Checked a, Checked b) {
         if (a && b && sum_fits(a.value_, b.value_, true)) return a.value_ - b.value_;
-        return a.combine<detail::subtract>(b, Fault::subtraction);
+        return a.combine<detail::subtract>(b);
     }
     friend Checked operator*(Checked a, Checked b) {
         if (a && b && product_fits(a.value_, b.value_)) return a.value_ * b.value_;
-        return a.combine<detail::multiply>(b, Fault::multiplication);
+        return a.combine<detail::multiply>(b);
     }
     friend Checked operator/(Checked a, Checked b) {
-        return a.combine<detail::divide>(b, b.value_.is_zero() ? Fault::division_by_zero : Fault::division);
+        return a.combine<detail::divide>(b);
     }
     // Negation only flips the sign, so it never fails; a fault passes on.
     friend Checked operator-(Checked a) noexcept { return a ? Checked(-a.value_) : a; }
@@ -63,15 +61,11 @@ private:
     using Operation = Decimal (*)(Decimal, Decimal, const char*&) noexcept;
 
     // A failed step is a Decimal with a scale no value has, its magnitude the
-    // fault's index below. That keeps a Checked the 16 bytes of a Decimal,
-    // passed and returned in registers; with the message beside the value it
-    // took 24 and went through memory at every step.
+    // address of the message the operator's core gave. That keeps a Checked
+    // the 16 bytes of a Decimal, passed and returned in registers; with the
+    // message beside the value it took 24 and went through memory at every
+    // step.
     static constexpr std::uint32_t kFaultScale = 255;
-    enum class Fault : std::uint8_t { addition, subtraction, multiplication, division, division_by_zero };
-    static constexpr const char* kFaultMessages[] = {
-        "Addition overflowed", "Subtraction overflowed", "Multiplication overflowed",
-        "Division overflowed", "Division by zero",
-    };
 
     // At one scale, a difference of magnitudes always fits and a sum fits
     // when it stays within 96 bits.
@@ -90,21 +84,25 @@ private:
 
     // Out of line and cold: faults are rare, and a fault value built inline
     // made the compiler join it with the step's result through the stack.
-    [[gnu::noinline, gnu::cold]] static Checked failed(Fault fault) noexcept {
-        return Checked(Decimal::from_parts(static_cast<std::uint8_t>(fault), kFaultScale, false));
+    const char* message_of_fault() const noexcept {
+        return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value_.magnitude()));
+    }
+
+    [[gnu::noinline, gnu::cold]] static Checked failed(const char* message) noexcept {
+        return Checked(Decimal::from_parts(reinterpret_cast<std::uintptr_t>(message), kFaultScale, false));
     }
 
     // The first fault of either operand passes on; otherwise the operation's
-    // result, or `fault` when it has none. The operation is the operators'
+    // result, or its fault when it has none. The operation is the operators'
     // own core, which both operands suit: a value that has not failed has a
     // valid scale.
     template <Operation operation>
-    Checked combine(Checked other, Fault fault) const noexcept {
+    Checked combine(Checked other) const noexcept {
         if (!*this) return *this;
         if (!other) return other;
         const char* message = nullptr;
         const Decimal result = operation(value_, other.value_, message);
-        return message == nullptr ? Checked(result) : failed(fault);
+        return message == nullptr ? Checked(result) : failed(message);
     }
 
     Decimal value_;

@@ -1,26 +1,15 @@
 #include "core/src/sizing.hpp"
 
-#include <type_traits>
+#include <iterator>
 
 namespace quarlen {
 
-namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-    using Fs::operator()...;
-};
-
-}  // namespace
-
 std::string_view GuaranteeTier::name() const noexcept {
-    return std::visit(Overloaded{
-                          [](const ProvenOptimal&) -> std::string_view { return "ProvenOptimal"; },
-                          [](const NumericallyGuaranteed&) -> std::string_view { return "NumericallyGuaranteed"; },
-                          [](const EmpiricallyValidated&) -> std::string_view { return "EmpiricallyValidated"; },
-                          [](const ComposedFrom&) -> std::string_view { return "ComposedFrom"; },
-                      },
-                      value_);
+    // In the order of the variant's alternatives.
+    static constexpr std::string_view kNames[] = {"ProvenOptimal", "NumericallyGuaranteed", "EmpiricallyValidated",
+                                                  "ComposedFrom"};
+    static_assert(std::size(kNames) == std::variant_size_v<Variant>);
+    return kNames[value_.index()];
 }
 
 }  // namespace quarlen

@@ -1,5 +1,6 @@
 // The vocabulary every curve answers in: the caller's constraints, a sizing
-// result with its guarantee tier, and the one error type of the core.
+// result with its guarantee tier, and Sized, a value or the core's
+// SizingError (sizing_error.hpp).
 #pragma once
 
 #include <cstdint>

@@ -20,10 +20,15 @@ inline Rejection check_positive(StaticText name, Decimal value) noexcept {
     return invalid("{} must be > 0, got {}", name, value);
 }
 
+// "{name} must be in (0, 1], got {value}"
+inline Rejection check_unit_interval(StaticText name, Decimal value) noexcept {
+    if (value.is_positive() && value <= ONE) return std::nullopt;
+    return invalid("{} must be in (0, 1], got {}", name, value);
+}
+
 // The share of a trade kept after the fee: 0 < fee_retention <= 1.
 inline Rejection check_fee_retention(Decimal fee_retention) noexcept {
-    if (fee_retention.is_positive() && fee_retention <= ONE) return std::nullopt;
-    return invalid("fee_retention must be in (0, 1], got {}", fee_retention);
+    return check_unit_interval("fee_retention", fee_retention);
 }
 
 // A quote's input: zero quotes to zero, a negative input is refused.

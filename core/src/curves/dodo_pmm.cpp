@@ -26,7 +26,7 @@ Sized<DodoPmmPool> DodoPmmPool::create(Decimal base_target, Decimal quote_target
     if (!base_reserve.is_positive() || !quote_reserve.is_positive())
         return invalid("reserves must be > 0: B={}, Q={}", base_reserve, quote_reserve);
     if (const Rejection rejected = check_positive("oracle_price", oracle_price)) return *rejected;
-    if (!k.is_positive() || k > ONE) return invalid("k must be in (0, 1], got {}", k);
+    if (const Rejection rejected = check_unit_interval("k", k)) return *rejected;
     if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
     return DodoPmmPool(base_target, quote_target, base_reserve, quote_reserve, oracle_price, k, fee_retention,
                        is_sell_base);

@@ -65,12 +65,12 @@ Sized<SolvedInvariant> newton_invariant(const std::vector<Decimal>& reserves, De
     Checked sum = ZERO;
     for (const Decimal reserve : reserves) sum = sum + reserve;
 
+    const Checked ann = Checked(amplification) * coins_power;
     Checked d = sum;
     for (std::uint32_t pass = 1; pass <= kMaxNewtonPasses; ++pass) {
         // D^(n+1) / (n^n * prod x), one reserve at a time so it stays in range.
         Checked d_product = d;
         for (const Decimal reserve : reserves) d_product = (d_product * d) / (Checked(coins) * reserve);
-        const Checked ann = Checked(amplification) * coins_power;
         const Checked numerator = ((ann * sum) + (d_product * coins)) * d;
         const Checked denominator = ((ann - ONE) * d) + (coins_plus_one * d_product);
         if (!numerator) return SolvedInvariant{numerator, pass};
