@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "python/boxed.hpp"
+#include "python/by_value.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/families.hpp"
@@ -262,21 +263,6 @@ PyObject* pool_reduce(PyObject* self, PyTypeObject* defining_class, PyObject* co
 
 PyObject* pool_repr(PyObject* self) { return pool_repr_of(state_of_type(Py_TYPE(self)), unbox<PoolState>(self)); }
 
-// Equal when of the same class with equal parameters: a pickled or copied
-// pool equals its original. A pool of another class, subclasses included, is
-// left to the other operand (and so compares unequal).
-PyObject* pool_richcompare(PyObject* self, PyObject* other, int op) {
-    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-    const bool equal = same_pool(unbox<PoolState>(self), unbox<PoolState>(other));
-    return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
-}
-
-Py_hash_t pool_hash(PyObject* self) {
-    ValueHash hash;
-    hash_pool(hash, unbox<PoolState>(self));
-    return hash.result();
-}
-
 PyMethodDef pool_methods[] = {
     {"quote", as_function(pool_quote), METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
      "quote($self, delta_in)\n--\n\nThe pool's output for an input of delta_in."},
@@ -295,8 +281,8 @@ PyType_Slot pool_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<PoolState>)},
     {Py_tp_methods, pool_methods},
     {Py_tp_repr, reinterpret_cast<void*>(pool_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(pool_richcompare)},
-    {Py_tp_hash, reinterpret_cast<void*>(pool_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<PoolState, same_pool>)},
+    {Py_tp_hash, reinterpret_cast<void*>(record_hash<PoolState, hash_pool>)},
     {0, nullptr},
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "python/boxed.hpp"
+#include "python/by_value.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/heap_type.hpp"
@@ -73,30 +74,12 @@ bool same_portfolio(const PortfolioResult& a, const PortfolioResult& b) {
            a.shadow_price == b.shadow_price && std::ranges::equal(a.allocations, b.allocations, same_position);
 }
 
-// Equal records of the same class compare equal; another class is left to
-// the other operand, and ordering is not defined.
-template <class Record, bool (*same)(const Record&, const Record&)>
-PyObject* record_richcompare(PyObject* self, PyObject* other, int op) {
-    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-    const bool equal = same(unbox<Record>(self), unbox<Record>(other));
-    return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
-}
-
-Py_hash_t position_hash(PyObject* self) {
-    ValueHash hash;
-    hash_position(hash, position_of(self));
-    return hash.result();
-}
-
-Py_hash_t portfolio_hash(PyObject* self) {
-    const PortfolioResult& portfolio = unbox<PortfolioResult>(self);
-    ValueHash hash;
+void hash_portfolio(ValueHash& hash, const PortfolioResult& portfolio) {
     hash.add(portfolio.total_capital_used);
     hash.add(portfolio.total_expected_profit);
     hash.add(portfolio.shadow_price);
     hash.add(static_cast<std::uint64_t>(portfolio.allocations.size()));
     for (const AllocatedPosition& position : portfolio.allocations) hash_position(hash, position);
-    return hash.result();
 }
 
 // ---- pickling -----------------------------------------------------------------
@@ -152,7 +135,7 @@ PyType_Slot position_slots[] = {
     {Py_tp_getset, position_getset},
     {Py_tp_repr, reinterpret_cast<void*>(position_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<AllocatedPosition, same_position>)},
-    {Py_tp_hash, reinterpret_cast<void*>(position_hash)},
+    {Py_tp_hash, reinterpret_cast<void*>(record_hash<AllocatedPosition, hash_position>)},
     {0, nullptr},
 };
 
@@ -260,7 +243,7 @@ PyType_Slot portfolio_slots[] = {
     {Py_tp_getset, portfolio_getset},
     {Py_tp_repr, reinterpret_cast<void*>(portfolio_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<PortfolioResult, same_portfolio>)},
-    {Py_tp_hash, reinterpret_cast<void*>(portfolio_hash)},
+    {Py_tp_hash, reinterpret_cast<void*>(record_hash<PortfolioResult, hash_portfolio>)},
     {0, nullptr},
 };
 

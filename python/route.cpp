@@ -3,12 +3,14 @@
 // and errors) and stands in a portfolio wherever a pool does.
 #include "python/route.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/src/route.hpp"
 #include "python/arguments.hpp"
 #include "python/boxed.hpp"
+#include "python/by_value.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/heap_type.hpp"
@@ -34,8 +36,9 @@ constexpr bool kReleaseLock = true;
 
 // The route of the pool objects in `legs`, a sequence like every other
 // sequence parameter. Nothing is built unless every item is a pool and the
-// count is 1 to 8.
-std::optional<RouteState> to_route(const ModuleState& state, PyObject* legs) {
+// count is 1 to 8. The legs' states are copied only for a route object,
+// which shows them; route_optimal_size needs the model alone.
+std::optional<RouteState> to_route(const ModuleState& state, PyObject* legs, bool keep_leg_states) {
     std::optional<std::vector<PyRef>> items = to_items(legs);
     if (!items) {
         add_parameter_note("legs");
@@ -53,7 +56,7 @@ std::optional<RouteState> to_route(const ModuleState& state, PyObject* legs) {
                              "classes), got '%U'", i, type_name.get());
             return std::nullopt;
         }
-        route.legs.push_back(*pool);
+        if (keep_leg_states) route.legs.push_back(*pool);
         curves.push_back(pool->curve);
     }
     std::expected<Route, std::string> model = Route::create(std::move(curves));
@@ -70,7 +73,7 @@ PyObject* route_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded(state, [&]() -> PyObject* {
         PyRef bound[1];
         if (!bind_arguments(Signature{nullptr, "PyRoute", kLegs, {}, 1}, args, kwargs, bound)) return nullptr;
-        std::optional<RouteState> route = to_route(state, bound[0].get());
+        std::optional<RouteState> route = to_route(state, bound[0].get(), true);
         if (!route) return nullptr;
         return box(type, std::move(*route));
     });
@@ -152,25 +155,17 @@ PyObject* route_repr(PyObject* self) {
     return PyUnicode_Concat(text.get(), close.get());
 }
 
-// Equal, like pools, when of the same class with equal legs in the same order.
-PyObject* route_richcompare(PyObject* self, PyObject* other, int op) {
-    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-    const std::vector<PoolState>& left = unbox<RouteState>(self).legs;
-    const std::vector<PoolState>& right = unbox<RouteState>(other).legs;
-    bool equal = left.size() == right.size();
-    for (std::size_t i = 0; equal && i < left.size(); ++i) equal = same_pool(left[i], right[i]);
-    return PyBool_FromLong(equal == (op == Py_EQ) ? 1 : 0);
+// Equal, like pools, with equal legs in the same order.
+bool same_route(const RouteState& a, const RouteState& b) {
+    return std::ranges::equal(a.legs, b.legs, same_pool);
 }
 
-Py_hash_t route_hash(PyObject* self) {
-    const std::vector<PoolState>& legs = unbox<RouteState>(self).legs;
-    ValueHash hash;
-    hash.add(static_cast<std::uint64_t>(legs.size()));
-    for (const PoolState& leg : legs) {
+void hash_route(ValueHash& hash, const RouteState& route) {
+    hash.add(static_cast<std::uint64_t>(route.legs.size()));
+    for (const PoolState& leg : route.legs) {
         hash.add(std::string_view(leg.family->type_name));
         hash_pool(hash, leg);
     }
-    return hash.result();
 }
 
 PyMethodDef route_methods[] = {
@@ -196,8 +191,8 @@ PyType_Slot route_slots[] = {
     {Py_tp_methods, route_methods},
     {Py_tp_getset, route_getset},
     {Py_tp_repr, reinterpret_cast<void*>(route_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(route_richcompare)},
-    {Py_tp_hash, reinterpret_cast<void*>(route_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(record_richcompare<RouteState, same_route>)},
+    {Py_tp_hash, reinterpret_cast<void*>(record_hash<RouteState, hash_route>)},
     {0, nullptr},
 };
 
@@ -209,7 +204,7 @@ PyObject* route_function(PyObject* module, PyObject* const* args, Py_ssize_t nar
         PyRef bound[4];
         const Signature signature{nullptr, "route_optimal_size", kLegs, sizing_parameters(), 2};
         if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
-        std::optional<RouteState> route = to_route(state, bound[0].get());
+        std::optional<RouteState> route = to_route(state, bound[0].get(), false);
         if (!route) return nullptr;
         return optimal_size_with(state, *route->curve, std::span<const PyRef>(bound).subspan(1), kReleaseLock);
     });
