@@ -1,7 +1,5 @@
 // Addition, subtraction and multiplication: each forms the exact result and
 // hands it to the reduction rule.
-#include <algorithm>
-
 #include "decimal/decimal.hpp"
 #include "decimal/digit_shift.hpp"
 #include "decimal/kernels.hpp"
@@ -35,29 +33,6 @@ Decimal fit(uint128 magnitude, int scale, bool negative, bool& overflow) noexcep
     return detail::reduce(Uint192::from(magnitude), scale, negative, overflow);
 }
 
-// The exact result of kept * 10^removed + rest (rest < 10^removed) at
-// `scale`, rounded half to even at scale - removed; a carry past 2^96 - 1
-// rounds at one digit more.
-Decimal round_removed(uint128 kept, uint128 rest, int removed, std::int64_t scale, bool negative, bool& overflow) noexcept {
-    if (removed > 0) {
-        const uint128 half = detail::pow10(removed) / 2;
-        if (rest > half || (rest == half && (kept & 1) != 0)) {
-            if (kept == Decimal::kMaxMagnitude) {
-                // At one digit more the last digit, 5, and any rest round up.
-                kept = detail::kRoundedTwoPow96Tenth;
-                ++removed;
-            } else {
-                ++kept;
-            }
-        }
-    }
-    if (removed > scale) {
-        overflow = true;
-        return ZERO;
-    }
-    return Decimal::from_parts(kept, static_cast<std::uint32_t>(scale - removed), negative);
-}
-
 // ±big * 10^raise ± small at `scale`, reduced. Raising big may need more
 // than 96 bits; then the digits it must lose are known from big alone, and
 // the result is combined from big * 10^(raise - removed) and the digits of
@@ -79,7 +54,7 @@ Decimal sum_across_scales(uint128 big, int raise, uint128 small, std::int64_t sc
         if (sum <= Decimal::kMaxMagnitude) return Decimal::from_parts(sum, static_cast<std::uint32_t>(scale), big_negative);
         // Below 2^97: one digit goes, and the rounding cannot carry.
         const detail::RemovedDigits cut = detail::remove_digits(sum, 1);
-        return round_removed(cut.kept, cut.removed, 1, scale, big_negative, overflow);
+        return detail::round_removed(cut.kept, cut.removed, 1, scale, big_negative, overflow);
     }
 
     // The raised magnitude exceeds 2^96 - 1 and so outweighs small: the
@@ -118,7 +93,7 @@ Decimal sum_across_scales(uint128 big, int raise, uint128 small, std::int64_t sc
             }
         }
     }
-    return round_removed(kept, rest, removed, scale, big_negative, overflow);
+    return detail::round_removed(kept, rest, removed, scale, big_negative, overflow);
 }
 
 // a + b, or a - b when `subtract` is set: the operand with the smaller scale

@@ -157,10 +157,8 @@ struct RemovedDigits {
 constexpr RemovedDigits remove_digits(const Uint192& value, int digits) noexcept {
     if (digits <= 19) {
         // The top word is below the power, as the quotient fits 128 bits.
-        const std::uint64_t power = pow10_u64(digits);
-        const Divided64 high = divide_128_by_64(value.word[2], value.word[1], power);
-        const Divided64 low = divide_128_by_64(high.remainder, value.word[0], power);
-        return {(uint128{high.quotient} << 64) | low.quotient, low.remainder};
+        const Divided128 q = divide_192_by_64(value.word[2], value.word[1], value.word[0], pow10_u64(digits));
+        return {q.quotient, q.remainder};
     }
     const Pow10Reciprocal& reciprocal = kPow10Reciprocals[static_cast<std::size_t>(digits)];
     const uint128 power = pow10(digits);

@@ -107,10 +107,9 @@ IntegerQuotient divide_scaled(const ScaledDividend& value, uint128 divisor) noex
         // One divq per quotient word: the top word is below the divisor, as
         // the quotient fits 128 bits. (A reciprocal costs a divq of its own
         // and measured slower.)
-        const std::uint64_t d = static_cast<std::uint64_t>(divisor);
-        const detail::Divided64 h = detail::divide_128_by_64(value.high, value.middle, d);
-        const detail::Divided64 l = detail::divide_128_by_64(h.remainder, value.low, d);
-        return {(uint128{h.quotient} << 64) | l.quotient, l.remainder};
+        const detail::Divided128 q =
+            detail::divide_192_by_64(value.high, value.middle, value.low, static_cast<std::uint64_t>(divisor));
+        return {q.quotient, q.remainder};
     }
     // Two words: the divisor is shifted until its top bit is set and the
     // value with it, and each quotient word comes from a 3-by-2-word step by

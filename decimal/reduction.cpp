@@ -49,13 +49,6 @@ int digits_needed(const Uint192& magnitude) noexcept {
     return magnitude < kTwoPow96TimesPow10[static_cast<std::size_t>(digits)] ? digits : digits + 1;
 }
 
-// Half to even over all removed digits.
-bool rounds_up(const RemovedDigits& cut, int digits) noexcept {
-    const uint128 half = pow10(digits) / 2;
-    if (cut.removed != half) return cut.removed > half;
-    return (cut.kept & 1) != 0;
-}
-
 }  // namespace
 
 Decimal reduce(const Uint192& magnitude, int scale, bool negative, bool& overflow) noexcept {
@@ -63,28 +56,13 @@ Decimal reduce(const Uint192& magnitude, int scale, bool negative, bool& overflo
         return Decimal::from_parts(magnitude.low_128(), static_cast<std::uint32_t>(scale), negative);
     }
     // At most 29 digits for the magnitude (2^192 < 2^96 * 10^29) and 28 for
-    // a product's scale of 56, one more for a rounding carry: well within
-    // what remove_digits takes.
-    int removed = std::max(scale - kMaxScale, digits_needed(magnitude));
+    // a product's scale of 56: well within what remove_digits takes. A
+    // rounding carry past 2^96 - 1 settles at one digit more without a
+    // second division (round_removed).
+    const int removed = std::max(scale - kMaxScale, digits_needed(magnitude));
 
-    RemovedDigits cut = remove_digits(magnitude, removed);
-    uint128 result = cut.kept;
-    if (rounds_up(cut, removed)) {
-        if (result == Decimal::kMaxMagnitude) {
-            // The increment would reach 2^96: round the exact value at one
-            // digit fewer instead.
-            ++removed;
-            cut = remove_digits(magnitude, removed);
-            result = cut.kept + (rounds_up(cut, removed) ? 1 : 0);
-        } else {
-            ++result;
-        }
-    }
-    if (removed > scale) {
-        overflow = true;
-        return ZERO;
-    }
-    return Decimal::from_parts(result, static_cast<std::uint32_t>(scale - removed), negative);
+    const RemovedDigits cut = remove_digits(magnitude, removed);
+    return round_removed(cut.kept, cut.removed, removed, scale, negative, overflow);
 }
 
 }  // namespace quarlen::detail

@@ -46,8 +46,8 @@ struct Uint384 {
 
     bool is_zero() const noexcept { return used_words() == 0; }
 
-    // Divides in place by a non-zero divisor and returns the remainder: its
-    // reciprocal once, then two products a word.
+    // Divides in place by a non-zero divisor and returns the remainder: one
+    // divq a word.
     std::uint64_t divide_by(std::uint64_t divisor) noexcept {
         std::uint64_t remainder = 0;
         for (int i = used_words() - 1; i >= 0; --i) {

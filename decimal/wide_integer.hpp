@@ -1,7 +1,7 @@
 // A small exact unsigned integer of 192 bits. It holds the intermediates that
-// do not fit a 96-bit magnitude: the product of two magnitudes (< 2^192) and a
-// magnitude brought to a larger scale (< 2^96 * 10^28 < 2^190), with room for
-// the sum of two of the latter.
+// do not fit a 96-bit magnitude: the product of two magnitudes (< 2^192), a
+// magnitude brought to a larger scale (< 2^96 * 10^28 < 2^190), and a
+// dividend raised by the quotient's extra digits (< 2^96 * divisor).
 #pragma once
 
 #include <bit>
@@ -59,6 +59,15 @@ constexpr Divided128 divide_by_64(uint128 value, std::uint64_t divisor) noexcept
     }
     const Divided64 d = divide_128_by_64(high % divisor, low, divisor);
     return {(uint128{high / divisor} << 64) | d.quotient, d.remainder};
+}
+
+// (high middle low) / divisor and its remainder, for high < divisor (the
+// quotient fits 128 bits): one divq per quotient word.
+constexpr Divided128 divide_192_by_64(std::uint64_t high, std::uint64_t middle, std::uint64_t low,
+                                      std::uint64_t divisor) noexcept {
+    const Divided64 upper = divide_128_by_64(high, middle, divisor);
+    const Divided64 lower = divide_128_by_64(upper.remainder, low, divisor);
+    return {(uint128{upper.quotient} << 64) | lower.quotient, lower.remainder};
 }
 
 // floor((2^128 - 1) / d) - 2^64 for a d with its top bit set: the
@@ -185,7 +194,7 @@ struct Uint192 {
     friend constexpr bool operator==(const Uint192& a, const Uint192& b) noexcept = default;
 };
 
-// The sum must stay below 2^192; every caller adds two values below 2^190.
+// The sum must stay below 2^192.
 constexpr Uint192 operator+(const Uint192& a, const Uint192& b) noexcept {
     Uint192 sum;
     uint128 carry = 0;

@@ -31,8 +31,8 @@ public:
     uint128 magnitude() {
         switch (below(11)) {
             case 0: return bits() % 1000;
-            case 1: return (uint128{1} << 32) - 2 + bits() % 4;  // either side of one-word and two-word divisors
-            case 2: return (uint128{1} << 64) - 2 + bits() % 4;
+            case 1: return (uint128{1} << 32) - 2 + bits() % 4;  // either side of the products' 32-bit paths
+            case 2: return (uint128{1} << 64) - 2 + bits() % 4;  // either side of one-word and two-word divisors
             case 3: return Decimal::kMaxMagnitude - bits() % 1000;
             case 4: {
                 const uint128 leading_digit = 1 + bits() % 7;

@@ -49,7 +49,7 @@ public:
     }
     // Below 2^96, as every magnitude is.
     uint128 magnitude() { return (uint128{static_cast<std::uint32_t>(word())} << 64) | word(); }
-    // Below 2^190, as every sum operand is.
+    // Below 2^190, so that a sum of two stays below 2^192.
     Uint192 wide() {
         Uint192 value;
         value.word[0] = word();
