@@ -69,25 +69,23 @@ Sized<ConcentratedLiquidity> ConcentratedLiquidity::from_ranges(std::vector<Tick
     if (const Rejection rejected = check_fee_retention(fee_retention)) return *rejected;
 
     ConcentratedLiquidity pool(std::move(ranges), ZERO, lowest, highest, sqrt_price_current, fee_retention);
-    // The checks above guarantee a starting range.
-    pool.liquidity_ = pool.ranges_[*pool.starting_range()].liquidity;
+    pool.liquidity_ = pool.ranges_[pool.start_].liquidity;
     return pool;
 }
 
-Sized<std::size_t> ConcentratedLiquidity::starting_range() const {
-    const Decimal s = sqrt_price_current_;
-    for (std::size_t j = ranges_.size(); j-- > 0;) {
-        if (ranges_[j].sqrt_price_lower <= s && s <= ranges_[j].sqrt_price_upper) return j;
+std::size_t ConcentratedLiquidity::starting_range(const std::vector<TickRange>& ranges,
+                                                  Decimal sqrt_price_current) noexcept {
+    for (std::size_t j = ranges.size(); j-- > 0;) {
+        if (ranges[j].sqrt_price_lower <= sqrt_price_current && sqrt_price_current <= ranges[j].sqrt_price_upper)
+            return j;
     }
-    return invalid("price {} not found in tick ranges", s);
+    return 0;  // not reached: the current price lies within the ranges
 }
 
 Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
     if (const Rejection rejected = check_input_not_negative(delta_in)) return *rejected;
     if (delta_in.is_zero()) return ZERO;
 
-    const Sized<std::size_t> start = starting_range();
-    if (!start) return std::unexpected(start.error());
 
     // The walk tracks the gross input taken by the ranges passed whole as the
     // running sum of their capacities, the same sum the sizing forms, rather
@@ -100,7 +98,7 @@ Sized<Decimal> ConcentratedLiquidity::quote(Decimal delta_in) const {
     Decimal passed = ZERO;
     Decimal s = sqrt_price_current_;
     Decimal total = ZERO;
-    for (std::size_t j = *start + 1; j-- > 0;) {
+    for (std::size_t j = start_ + 1; j-- > 0;) {
         const TickRange& range = ranges_[j];
         const Decimal L = range.liquidity;
         const Decimal through_range = passed + gross_capacity(range, L / s, f);
@@ -130,8 +128,7 @@ Decimal ConcentratedLiquidity::spot_rate() const {
 }
 
 std::optional<MobiusQuote> ConcentratedLiquidity::mobius_quote() const {
-    const Sized<std::size_t> start = starting_range();
-    if (!start || *start != 0) return std::nullopt;
+    if (start_ != 0) return std::nullopt;
     const TickRange& range = ranges_[0];
     const Decimal L = range.liquidity;
     const Decimal x = L / sqrt_price_current_;
@@ -146,8 +143,6 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
     // Spot test: the marginal rate of the first unit is f * P with P = s^2.
     if (spot_rate() <= reference_price) return no_arbitrage();
 
-    const Sized<std::size_t> start = starting_range();
-    if (!start) return std::unexpected(start.error());
 
     // Inside a range the output is concave in the input, so the first range in
     // which the marginal rate falls to the reference price holds the optimum;
@@ -155,7 +150,7 @@ Sized<SizingResult> ConcentratedLiquidity::optimal_size(Decimal reference_price,
     Decimal cumulative = ZERO;
     Decimal s = sqrt_price_current_;
     Decimal size = ZERO;
-    for (std::size_t j = *start + 1; j-- > 0;) {
+    for (std::size_t j = start_ + 1; j-- > 0;) {
         const TickRange& range = ranges_[j];
         const Decimal L = range.liquidity;
         const Decimal x = L / s;

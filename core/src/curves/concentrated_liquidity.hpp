@@ -72,12 +72,14 @@ private:
           sqrt_price_lower_(sqrt_price_lower),
           sqrt_price_upper_(sqrt_price_upper),
           sqrt_price_current_(sqrt_price_current),
-          fee_retention_(fee_retention) {}
+          fee_retention_(fee_retention),
+          start_(starting_range(ranges_, sqrt_price_current)) {}
 
     // The index of the range the walk starts in: the highest one that holds
     // the current price (a price on the bound between two ranges starts in
-    // the upper one, whose remaining capacity is then zero).
-    Sized<std::size_t> starting_range() const;
+    // the upper one, whose remaining capacity is then zero). The factories
+    // have checked that one does.
+    static std::size_t starting_range(const std::vector<TickRange>& ranges, Decimal sqrt_price_current) noexcept;
 
     std::vector<TickRange> ranges_;  // ascending; quote and sizing walk these
     Decimal liquidity_;              // what the pool was built with; not read
@@ -85,6 +87,7 @@ private:
     Decimal sqrt_price_upper_;       //   ranges instead
     Decimal sqrt_price_current_;
     Decimal fee_retention_;
+    std::size_t start_;  // the range the walk starts in, found once
 };
 
 }  // namespace quarlen
