@@ -112,7 +112,7 @@ def require(name: str) -> Any:
 # portfolio dispatch) pick them up.
 
 
-# Any of the nine pool classes.
+# Any of the nine pool classes, the legs a route takes (ROUTE.pool() gives a PyRoute).
 Pool = (
     quarlen.PyCpmm
     | quarlen.PyStableSwap

@@ -104,7 +104,7 @@ def realistic_pools(draw: st.DrawFn) -> CryptoArgs:
     return [str(x0), str(x1)], a, gamma, f, draw(st.integers(0, 1))
 
 
-@settings(max_examples=60, derandomize=True, deadline=None, database=None)
+@settings(max_examples=60)
 @given(realistic_pools())
 def test_curve_shape_and_no_phantom_profit(pool: CryptoArgs) -> None:
     p = quarlen.PyCurveCryptoSwap(*pool)

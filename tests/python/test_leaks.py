@@ -273,7 +273,7 @@ def _family_calls() -> tuple[list[Callable[[], object]], list[Callable[[], objec
             _FAULTS[family.cls],
         ]
     # A route: its search, its entry points, its bad legs, a leg that faults.
-    route: Any = ROUTE.pool()
+    route = quarlen.PyRoute(*ROUTE.args)
     legs = ROUTE.args[0]
     slow += [_bind(route.optimal_size, ROUTE.reference_price, "0.001", 5000), ROUTE.optimal_size,
              _bind(quarlen.portfolio_optimize, "0.5", [{"id": "r", "pool": route, "reference_price": 1},

@@ -19,8 +19,7 @@ reference_models.py:
   no sizing error hides such a profit.  EmpiricallyValidated gaps are
   reported in the run's summary instead of failing.
 
-Runs are reproducible: the "ci" profile draws a fixed number of examples with
-derandomize=True.  QUARLEN_HYPOTHESIS_PROFILE=thorough draws many more.
+Runs are reproducible under the Hypothesis profiles conftest.py loads.
 """
 
 from __future__ import annotations
@@ -32,7 +31,7 @@ from decimal import ROUND_CEILING, Decimal, localcontext
 from typing import Any
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import quarlen
@@ -40,20 +39,10 @@ import reliability
 from reference_models import MODELS, Model, Route
 from support import D, txt
 
-_SANITIZED = os.environ.get("QUARLEN_SANITIZED") == "1"
 # Report quote errors and optimality gaps without failing (for measuring
 # the tolerances).
 _REPORT_ONLY = os.environ.get("QUARLEN_OPTIMALITY_REPORT_ONLY") == "1"
 _WORST: dict[tuple[str, str], Decimal] = {}
-_COMMON = dict(
-    deadline=None,
-    database=None,
-    print_blob=True,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much, HealthCheck.data_too_large],
-)
-settings.register_profile("ci", max_examples=25 if _SANITIZED else 120, derandomize=True, **_COMMON)  # type: ignore[arg-type]
-settings.register_profile("thorough", max_examples=3000, derandomize=False, **_COMMON)  # type: ignore[arg-type]
-settings.load_profile(os.environ.get("QUARLEN_HYPOTHESIS_PROFILE", "ci"))
 
 # The interpreter may hand any of these to a caller, as the module documents;
 # anything else escaping a call is a fault.
@@ -249,9 +238,10 @@ fees = st.one_of(st.sampled_from(["1", "0.997", "0.9995", "0.99", "0.95"]), frac
 
 
 @st.composite
-def cpmm_cases(draw: st.DrawFn) -> Case:
-    x, y = draw(amounts(-2, 9)), draw(amounts(-2, 9))
-    return Case("PyCpmm", (txt(x), txt(y), draw(fees)), x)
+def cpmm_cases(draw: st.DrawFn, amount: st.SearchStrategy[Decimal] = amounts(-2, 9),
+               fee: st.SearchStrategy[str] = fees) -> Case:
+    x, y = draw(amount), draw(amount)
+    return Case("PyCpmm", (txt(x), txt(y), draw(fee)), x)
 
 
 @st.composite
@@ -291,12 +281,12 @@ def weights_and_direction(draw: st.DrawFn, n: int) -> tuple[list[str], tuple[int
 
 
 @st.composite
-def balancer_cases(draw: st.DrawFn) -> Case:
+def balancer_cases(draw: st.DrawFn, amount: st.SearchStrategy[Decimal] = amounts(0, 8),
+                   fee: st.SearchStrategy[str] = fees) -> Case:
     n = draw(st.integers(2, 4))
-    reserves = [txt(draw(amounts(0, 8))) for _ in range(n)]
+    reserves = [txt(draw(amount)) for _ in range(n)]
     weights, (i, o) = draw(weights_and_direction(n))
-    args = (reserves, weights, draw(fees), i, o)
-    return Case("PyBalancerWeightedPool", args, Decimal(reserves[i]))
+    return Case("PyBalancerWeightedPool", (reserves, weights, draw(fee), i, o), Decimal(reserves[i]))
 
 
 @st.composite
@@ -321,8 +311,13 @@ def dlmm_cases(draw: st.DrawFn) -> Case:
             "reserve_x": txt(draw(amounts(0, 6))) if draw(st.booleans()) else "0",
             "reserve_y": txt(draw(amounts(0, 6))) if draw(st.integers(0, 4)) else "0",
         })
-    active = draw(st.integers(0, count - 1))
-    f = draw(fees)
+    return dlmm_case(draw, bins, fees)
+
+
+def dlmm_case(draw: st.DrawFn, bins: list[dict[str, Any]], fee: st.SearchStrategy[str]) -> Case:
+    """The book with an active bin and a fee drawn; it scales by the input that
+    drains the Y side from the active bin on."""
+    active, f = draw(st.integers(0, len(bins) - 1)), draw(fee)
     drain = sum((Decimal(b["reserve_y"]) / (Decimal(b["price"]) * Decimal(f)) for b in bins[active:]), Decimal(0))
     return Case("PyDlmmBook", (bins, active, f), Decimal(text_of(drain)) or Decimal(1))
 
@@ -392,12 +387,6 @@ def as_token(value: Decimal, decimals: int) -> Decimal:
 
 
 @st.composite
-def realistic_cpmm_cases(draw: st.DrawFn) -> Case:
-    x, y = draw(token_amounts(3, 9)), draw(token_amounts(3, 9))
-    return Case("PyCpmm", (txt(x), txt(y), draw(realistic_fees)), x)
-
-
-@st.composite
 def realistic_stableswap_cases(draw: st.DrawFn) -> Case:
     # Up to 10:1 between any two coins.
     base, decimals = draw(token_amounts(3, 8)), draw(DECIMALS)
@@ -427,15 +416,6 @@ def realistic_clmm_cases(draw: st.DrawFn) -> Case:
 
 
 @st.composite
-def realistic_balancer_cases(draw: st.DrawFn) -> Case:
-    n = draw(st.integers(2, 4))
-    reserves = [txt(draw(token_amounts(3, 9))) for _ in range(n)]
-    weights, (i, o) = draw(weights_and_direction(n))
-    args = (reserves, weights, draw(realistic_fees), i, o)
-    return Case("PyBalancerWeightedPool", args, Decimal(reserves[i]))
-
-
-@st.composite
 def realistic_velodrome_cases(draw: st.DrawFn) -> Case:
     base = draw(token_amounts(3, 8))
     other = as_token(base * draw(fractions("1", "10")), draw(DECIMALS))
@@ -457,9 +437,7 @@ def realistic_dlmm_cases(draw: st.DrawFn) -> Case:
             "reserve_x": txt(draw(token_amounts(3, 9))) if draw(st.booleans()) else "0",
             "reserve_y": txt(draw(token_amounts(3, 9))) if draw(st.integers(0, 4)) else "0",
         })
-    active, f = draw(st.integers(0, count - 1)), draw(realistic_fees)
-    drain = sum((Decimal(b["reserve_y"]) / (Decimal(b["price"]) * Decimal(f)) for b in bins[active:]), Decimal(0))
-    return Case("PyDlmmBook", (bins, active, f), Decimal(text_of(drain)) or Decimal(1))
+    return dlmm_case(draw, bins, realistic_fees)
 
 
 @st.composite
@@ -486,11 +464,11 @@ def realistic_dodo_cases(draw: st.DrawFn) -> Case:
 
 
 REALISTIC: dict[str, Callable[[], st.SearchStrategy[Case]]] = {
-    "PyCpmm": realistic_cpmm_cases,
+    "PyCpmm": lambda: cpmm_cases(token_amounts(3, 9), realistic_fees),
     "PyStableSwap": realistic_stableswap_cases,
     "PyPmm": realistic_pmm_cases,
     "PyConcentratedLiquidity": realistic_clmm_cases,
-    "PyBalancerWeightedPool": realistic_balancer_cases,
+    "PyBalancerWeightedPool": lambda: balancer_cases(token_amounts(3, 9), realistic_fees),
     "PyVelodromeStable": realistic_velodrome_cases,
     "PyDlmmBook": realistic_dlmm_cases,
     "PyCurveCryptoSwap": realistic_cryptoswap_cases,
@@ -838,16 +816,16 @@ def leg_model(pool: Any) -> Model:
     return MODELS[cls.__name__](*args)
 
 
-def route_tolerance(legs: tuple[Any, ...], out: Decimal, cost: Decimal = Decimal(0)) -> Decimal:
+def route_tolerance(legs: tuple[Any, ...], model: Route, out: Decimal, cost: Decimal = Decimal(0)) -> Decimal:
     """quote_tolerance for a route: the legs' relative tolerances added up,
     and each leg's floor carried through the legs after it at their spot
     rates."""
     relative, floor = Decimal(0), Decimal(0)
     with localcontext() as context:
         context.prec = 60
-        for leg in legs:
+        for leg, reference in zip(legs, model.legs, strict=True):
             info = FAMILY_INFO[type(leg).__name__]
-            floor = floor * leg_model(leg).spot_rate() + info.floor(leg.__reduce__()[1])
+            floor = floor * reference.spot_rate() + info.floor(leg.__reduce__()[1])
             relative += info.relative
         return relative * max(abs(out), abs(cost)) + floor
 
@@ -907,7 +885,7 @@ def test_routes_quote_their_chain_of_legs_and_size_like_its_model(data: st.DataO
         reliability.count("routes the reference model could not evaluate", "PyRoute")
 
 
-def check_route_against_model(legs: tuple[Any, ...], model: Model, price: str, fixed_cost: str | None,
+def check_route_against_model(legs: tuple[Any, ...], model: Route, price: str, fixed_cost: str | None,
                               max_size: str | None, outcome: tuple[str, Any], closed: bool, where: str) -> None:
     """No phantom profit, and the model's best profit reached: within 1e-20
     of it (and the size too) for the closed form, within 1e-6 otherwise;
@@ -918,19 +896,19 @@ def check_route_against_model(legs: tuple[Any, ...], model: Model, price: str, f
         size, gross = outcome[1].optimal_delta, outcome[1].expected_profit + cost
         within = size if capacity is None else min(size, capacity)
         at_size = model.gross_profit(price, within)
-        tolerance = route_tolerance(legs, model.quote(within), Decimal(price) * size)
+        tolerance = route_tolerance(legs, model, model.quote(within), Decimal(price) * size)
         # The product of the legs' spot rates carries their rounding, and
         # each partial product keeps only the digits 28 places give it.
         relative, partial = sum((FAMILY_INFO[type(leg).__name__].relative for leg in legs), Decimal(0)), Decimal(1)
-        for leg in legs:
-            partial *= leg_model(leg).spot_rate()
+        for reference in model.legs:
+            partial *= reference.spot_rate()
             relative += Decimal("1e-27") / partial
         assert not (model.concave and Decimal(price) >= model.spot_rate() * (1 + relative)), (
             f"{where}: a profit at no arbitrage")
         assert gross <= at_size + tolerance, f"{where}: a gross profit of {gross} at {size}, the model {at_size}"
     else:
         # An error may only stand for a profit the fixed cost eats up.
-        size, tolerance = Decimal(0), route_tolerance(legs, Decimal(0))
+        size, tolerance = Decimal(0), route_tolerance(legs, model, Decimal(0))
         gross = max(cost, Decimal(0)) if best_size > 0 else best
     share = Decimal("1e-20") if closed else Decimal("1e-6")
     shortfall, allowance = best - gross, share * best + tolerance

@@ -11,7 +11,7 @@ return a value or raise ValueError, never InternalFault.  The draws favour
 both ends of each range and carry 18 decimals wherever the number can hold
 them (28 significant digits at 10^10).
 
-Runs are reproducible: the "ci" profile of test_properties.py applies.
+Runs are reproducible under the Hypothesis profiles conftest.py loads.
 """
 
 from __future__ import annotations
@@ -26,7 +26,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import quarlen
-from test_properties import FAMILY_INFO  # also registers and loads the hypothesis profiles
+from test_properties import FAMILY_INFO
 from support import txt
 
 
